@@ -1,0 +1,90 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+ScratchDir::ScratchDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quoxel.XXXXXX";
+    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = templ;
+}
+
+ScratchDir::~ScratchDir() { std::filesystem::remove_all(dir_); }
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!f.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+Outcome run_tool(const std::vector<std::string>& args, unsigned long file_size_limit) {
+    std::vector<std::string> argv;
+    if (const char* emulator = std::getenv("QUOXEL_EMULATOR"); emulator != nullptr && *emulator != '\0') {
+        argv.emplace_back(emulator);
+    }
+    const char* tool = std::getenv("QUOXEL_TOOL");
+    argv.emplace_back(tool != nullptr && *tool != '\0' ? tool : QUOXEL_TOOL);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    ScratchDir capture;
+    std::string const out_path = capture.path("out");
+    std::string const err_path = capture.path("err");
+
+    std::fflush(nullptr);
+    pid_t const pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int const out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int const err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+        if (file_size_limit != 0) {
+            rlimit const limit{file_size_limit, file_size_limit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+            signal(SIGXFSZ, SIG_IGN);
+        }
+        execvp(cargv[0], cargv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    if (waitpid(pid, &wstatus, 0) != pid) throw std::runtime_error("waitpid failed");
+    Outcome result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = slurp(out_path);
+    result.err = slurp(err_path);
+    return result;
+}

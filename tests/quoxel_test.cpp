@@ -1,0 +1,152 @@
+// End-to-end tests of the quoxel tool: the file's bytes, the exact diagnostic, empty standard
+// output and the exit status.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <regex>
+#include <string>
+
+#include "process.hpp"
+
+namespace {
+
+constexpr std::size_t block = 2048;
+const std::string usage = "usage: quoxel file.WAV\n";
+
+// What the tool must make of `in`: the first four bytes kept, every later byte with its halves
+// exchanged (written as arithmetic so it is not a copy of the tool's own bit operations).
+Bytes converted(const Bytes& in) {
+    Bytes out = in;
+    for (std::size_t i = 4; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(out[i] % 16 * 16 + out[i] / 16);
+    return out;
+}
+
+Bytes random_bytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> dist(0, 255);
+    Bytes b(n);
+    for (auto& x : b) x = static_cast<std::uint8_t>(dist(gen));
+    return b;
+}
+
+// A report line: "<file>:<line>:<function>:<call>: <rest>\n", the line number taken by pattern.
+std::regex report(const std::string& function, const std::string& call, const std::string& rest) {
+    return std::regex("quoxel\\.cpp:[1-9][0-9]*:" + function + ":" + call + ": " + rest + "\n");
+}
+
+std::string system_text(int error) { return std::regex_replace(std::strerror(error), std::regex(R"([.()])"), R"(\$&)"); }
+
+class Quoxel : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string file = dir.path("sample.wav");
+};
+
+TEST_F(Quoxel, WrongArgumentCountPrintsUsageAndOpensNothing) {
+    const Bytes content = random_bytes(100, 1);
+    write_file(file, content);
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {file, file}, {file, file, file}}) {
+        const Outcome r = run_tool(args);
+        EXPECT_EQ(r.status, 1) << args.size() << " arguments";
+        EXPECT_EQ(r.err, usage);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(read_file(file), content);
+}
+
+TEST_F(Quoxel, ConvertsEverySizeAroundTheBlockBoundaries) {
+    const std::size_t sizes[] = {4, 5, 6, 4 + block - 1, 4 + block, 4 + block + 1, 4 + 2 * block, 5000,
+                                 4 + 3 * block + 17, std::size_t{1} << 20};
+    for (std::size_t size : sizes) {
+        const Bytes content = random_bytes(size, static_cast<unsigned>(size));
+        write_file(file, content);
+        const Outcome r = run_tool({file});
+        EXPECT_EQ(r.status, 0) << size;
+        EXPECT_EQ(r.err, "") << size;
+        EXPECT_EQ(r.out, "") << size;
+        EXPECT_EQ(read_file(file), converted(content)) << size;
+    }
+}
+
+TEST_F(Quoxel, ExchangesTheHalvesOfAllByteValuesAndRestoresOnASecondRun) {
+    Bytes content = {0xAB, 0x12, 0xF0, 0x0F};  // the header is left alone, even when it would change
+    for (int v = 0; v < 256; ++v) content.push_back(static_cast<std::uint8_t>(v));
+    write_file(file, content);
+
+    ASSERT_EQ(run_tool({file}).status, 0);
+    const Bytes once = read_file(file);
+    ASSERT_EQ(once.size(), content.size());
+    EXPECT_EQ(Bytes(once.begin(), once.begin() + 4), Bytes({0xAB, 0x12, 0xF0, 0x0F}));
+    EXPECT_EQ(once[4 + 0x12], 0x21);
+    EXPECT_EQ(once[4 + 0xA5], 0x5A);
+    EXPECT_EQ(once[4 + 0x77], 0x77);
+    EXPECT_EQ(once, converted(content));
+
+    ASSERT_EQ(run_tool({file}).status, 0);
+    EXPECT_EQ(read_file(file), content);
+}
+
+TEST_F(Quoxel, FilesShorterThanFourBytesAreReportedAndLeftAlone) {
+    for (std::size_t size = 0; size < 4; ++size) {
+        const Bytes content = random_bytes(size, 7);
+        write_file(file, content);
+        const Outcome r = run_tool({file});
+        EXPECT_EQ(r.status, 1) << size;
+        EXPECT_TRUE(std::regex_match(r.err, report("reverse_nibbles", "fread", "unexpected EOF"))) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(read_file(file), content);
+    }
+}
+
+TEST_F(Quoxel, AMissingFileIsReportedAndNotCreated) {
+    const Outcome r = run_tool({file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.err, report("main", "fopen", system_text(ENOENT)))) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(exists(file));
+}
+
+TEST_F(Quoxel, ADirectoryIsReported) {
+    const Outcome r = run_tool({dir.path("")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.err, report("main", "fopen", system_text(EISDIR)))) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+// RLIMIT_FSIZE makes every write that reaches past the limit fail with EFBIG, although the file
+// does not grow: a way to make a write fail without special privileges.
+TEST_F(Quoxel, AWriteFailingInAMiddleBlockIsReportedAndStopsThere) {
+    const Bytes content = random_bytes(4 + 3 * block + 100, 3);
+    write_file(file, content);
+    const std::size_t limit = 4 + block + 100;  // inside the second block
+    const Outcome r = run_tool({file}, limit);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(std::regex_match(r.err, report("reverse_nibbles", "fwrite", "fwrite: " + system_text(EFBIG)))) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    // Up to the limit converted (the failing block's accepted part included); the rest untouched.
+    const Bytes after = read_file(file);
+    const Bytes expect = converted(content);
+    ASSERT_EQ(after.size(), content.size());
+    EXPECT_EQ(Bytes(after.begin(), after.begin() + static_cast<long>(limit)),
+              Bytes(expect.begin(), expect.begin() + static_cast<long>(limit)));
+    EXPECT_EQ(Bytes(after.begin() + static_cast<long>(limit), after.end()),
+              Bytes(content.begin() + static_cast<long>(limit), content.end()));
+}
+
+TEST_F(Quoxel, AWriteFailingInTheLastBlockIsNeverReportedAsSuccess) {
+    for (std::size_t cut : {std::size_t{0}, std::size_t{5}}) {
+        const Bytes content = random_bytes(4 + block + 10, 4);
+        write_file(file, content);
+        const Outcome r = run_tool({file}, 4 + block + cut);
+        EXPECT_EQ(r.status, 1) << cut;
+        EXPECT_TRUE(std::regex_match(r.err, report("reverse_nibbles", "fwrite", "fwrite: " + system_text(EFBIG)))) << r.err;
+        const Bytes after = read_file(file);
+        EXPECT_EQ(after.size(), content.size());
+        EXPECT_EQ(after.back(), content.back());
+    }
+}
+
+}  // namespace
