@@ -1,0 +1,399 @@
+// Tests of the util library: codecs by their vectors, strict stream reads and writes on
+// temporary files, the stream utilities, and every failure report by death test.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "process.hpp"
+#include "util.hpp"
+
+using namespace util;
+
+namespace {
+
+// ---- Failure-report location ----
+
+static_assert(std::string_view(base_name("quoxel.cpp")) == "quoxel.cpp");
+static_assert(std::string_view(base_name("/src/q/util.cpp")) == "util.cpp");
+static_assert(std::string_view(base_name("C:\\src\\q\\util.cpp")) == "util.cpp");
+static_assert(std::string_view(base_name("C:\\src/mixed\\util.cpp")) == "util.cpp");
+
+// ---- Codecs, at compile time: reading or writing outside an array would not compile ----
+
+constexpr std::uint8_t pair[2] = {0x34, 0x12};
+static_assert(read_16_le(pair) == 0x1234 && read_16_be(pair) == 0x3412);
+constexpr std::uint8_t high[8] = {0x80, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02};
+static_assert(read_32_be(high) == 0x80000001U && read_32_le(high) == 0x01000080U);
+static_assert(read_64_be(high) == 0x8000000100000002ULL);
+constexpr std::uint8_t counting[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+static_assert(read_64_be(counting) == 0x0102030405060708ULL);
+
+template <std::size_t N, class Write>
+constexpr std::array<std::uint8_t, N> encoded(Write write) {
+    std::array<std::uint8_t, N> bytes{};
+    write(bytes.data());
+    return bytes;
+}
+static_assert(encoded<2>([](std::uint8_t* p) { write_16_le(0x1234, p); }) == std::array<std::uint8_t, 2>{0x34, 0x12});
+static_assert(encoded<2>([](std::uint8_t* p) { write_16_be(0x1234, p); }) == std::array<std::uint8_t, 2>{0x12, 0x34});
+static_assert(encoded<4>([](std::uint8_t* p) { write_32_le(0xA1B2C3D4U, p); }) ==
+              std::array<std::uint8_t, 4>{0xD4, 0xC3, 0xB2, 0xA1});
+static_assert(encoded<4>([](std::uint8_t* p) { write_32_be(0xA1B2C3D4U, p); }) ==
+              std::array<std::uint8_t, 4>{0xA1, 0xB2, 0xC3, 0xD4});
+
+TEST(Codecs, ReadersAndWritersAgreeOnEveryVector) {
+    struct Vector {
+        std::array<std::uint8_t, 8> bytes;
+        std::uint16_t le16, be16;
+        std::uint32_t le32, be32;
+        std::uint64_t be64;
+    };
+    const Vector vectors[] = {
+        {{0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x1234, 0x3412, 0x00001234, 0x34120000, 0x3412000000000000},
+        {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}, 0x0201, 0x0102, 0x04030201, 0x01020304, 0x0102030405060708},
+        {{0x80, 0x7F, 0xFE, 0x81, 0x00, 0xFF, 0x10, 0x01}, 0x7F80, 0x807F, 0x81FE7F80, 0x807FFE81, 0x807FFE8100FF1001},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFFFFFFFF},
+    };
+    for (const Vector& v : vectors) {
+        SCOPED_TRACE(testing::Message() << std::hex << v.be64);
+        EXPECT_EQ(read_16_le(v.bytes.data()), v.le16);
+        EXPECT_EQ(read_16_be(v.bytes.data()), v.be16);
+        EXPECT_EQ(read_32_le(v.bytes.data()), v.le32);
+        EXPECT_EQ(read_32_be(v.bytes.data()), v.be32);
+        EXPECT_EQ(read_64_be(v.bytes.data()), v.be64);
+
+        // Writers give back the bytes, and touch nothing around their width.
+        const auto check_writer = [&](std::size_t width, const std::function<void(std::uint8_t*)>& write) {
+            std::array<std::uint8_t, 10> out;
+            out.fill(0xEE);
+            write(out.data() + 1);
+            EXPECT_EQ(out[0], 0xEE);
+            EXPECT_TRUE(std::equal(v.bytes.begin(), v.bytes.begin() + static_cast<long>(width), out.begin() + 1));
+            for (std::size_t i = width + 1; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE) << "width " << width;
+        };
+        check_writer(2, [&](std::uint8_t* p) { write_16_le(v.le16, p); });
+        check_writer(2, [&](std::uint8_t* p) { write_16_be(v.be16, p); });
+        check_writer(4, [&](std::uint8_t* p) { write_32_le(v.le32, p); });
+        check_writer(4, [&](std::uint8_t* p) { write_32_be(v.be32, p); });
+
+        std::uint8_t le[4], be[4];
+        write_32_le(v.le32, le);
+        write_32_be(v.le32, be);
+        EXPECT_TRUE(std::equal(le, le + 4, std::reverse_iterator(be + 4)));
+    }
+}
+
+// ---- Streams ----
+
+// A temporary stream removed when the test ends.
+struct TempStream {
+    std::FILE* f = std::tmpfile();
+    explicit TempStream(const Bytes& content = {}) {
+        if (f == nullptr) throw std::runtime_error("tmpfile failed");
+        if (!content.empty()) std::fwrite(content.data(), 1, content.size(), f);
+        std::rewind(f);
+    }
+    ~TempStream() { std::fclose(f); }
+    TempStream(const TempStream&) = delete;
+    TempStream& operator=(const TempStream&) = delete;
+    Bytes contents() const {
+        std::fflush(f);
+        Bytes all(static_cast<std::size_t>((std::fseek(f, 0, SEEK_END), std::ftell(f))));
+        std::rewind(f);
+        all.resize(std::fread(all.data(), 1, all.size(), f));
+        return all;
+    }
+};
+
+const Bytes sixteen = {0x81, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                       0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
+
+TEST(StrictStreams, ReadersDecodeAtTheCurrentPositionAndAtAnOffset) {
+    TempStream s(sixteen);
+    EXPECT_EQ(get_byte(s.f), 0x81);
+    EXPECT_EQ(get_16_be(s.f), 0x0203);
+    EXPECT_EQ(get_16_le(s.f), 0x0504);
+    EXPECT_EQ(get_32_be(s.f), 0x06070809U);
+    EXPECT_EQ(get_32_le(s.f), 0x0D0C0B0AU);
+    EXPECT_EQ(std::ftell(s.f), 13);
+
+    EXPECT_EQ(get_byte_seek(15, s.f), 0x10);
+    EXPECT_EQ(get_16_be_seek(0, s.f), 0x8102);
+    EXPECT_EQ(get_16_le_seek(0, s.f), 0x0281);
+    EXPECT_EQ(get_32_be_seek(0, s.f), 0x81020304U);  // top bit set, nothing lost
+    EXPECT_EQ(get_32_le_seek(12, s.f), 0x100F0E0DU);
+    EXPECT_EQ(get_64_be_seek(0, s.f), 0x8102030405060708ULL);
+    EXPECT_EQ(get_64_be(s.f), 0x090A0B0C0D0E0F10ULL);
+
+    std::uint8_t run[5] = {};
+    get_bytes_seek(3, s.f, run, sizeof run);
+    EXPECT_EQ(Bytes(run, run + 5), Bytes(sixteen.begin() + 3, sixteen.begin() + 8));
+    get_bytes(s.f, run, 0);
+    get_bytes_seek(16, s.f, nullptr, 0);  // nothing moved, even at the end
+    EXPECT_EQ(std::ftell(s.f), 16);
+}
+
+TEST(StrictStreams, WritersPutTheLowBitsOfTheirWidthInTheirOrder) {
+    struct Case {
+        const char* name;
+        std::function<void(std::FILE*)> put;
+        Bytes expected;
+    };
+    constexpr std::uint32_t value = 0xAABB1234U;
+    const Bytes head = {0xEE, 0xEE, 0xEE};  // three bytes before the _seek writers' offset
+    const std::vector<Case> cases = {
+        {"put_byte", [](std::FILE* f) { put_byte(value, f); }, {0x34}},
+        {"put_16_le", [](std::FILE* f) { put_16_le(value, f); }, {0x34, 0x12}},
+        {"put_16_be", [](std::FILE* f) { put_16_be(value, f); }, {0x12, 0x34}},
+        {"put_32_le", [](std::FILE* f) { put_32_le(value, f); }, {0x34, 0x12, 0xBB, 0xAA}},
+        {"put_32_be", [](std::FILE* f) { put_32_be(value, f); }, {0xAA, 0xBB, 0x12, 0x34}},
+        {"put_bytes", [](std::FILE* f) { put_bytes(f, "\x01\x02\x03", 3); }, {0x01, 0x02, 0x03}},
+        {"put_bytes 0", [](std::FILE* f) { put_bytes(f, nullptr, 0); }, {}},
+        {"put_byte_seek", [](std::FILE* f) { put_byte_seek(value, 3, f); }, {0xEE, 0xEE, 0xEE, 0x34}},
+        {"put_16_le_seek", [](std::FILE* f) { put_16_le_seek(value, 3, f); }, {0xEE, 0xEE, 0xEE, 0x34, 0x12}},
+        {"put_16_be_seek", [](std::FILE* f) { put_16_be_seek(value, 3, f); }, {0xEE, 0xEE, 0xEE, 0x12, 0x34}},
+        {"put_32_le_seek", [](std::FILE* f) { put_32_le_seek(value, 3, f); }, {0xEE, 0xEE, 0xEE, 0x34, 0x12, 0xBB, 0xAA}},
+        {"put_32_be_seek", [](std::FILE* f) { put_32_be_seek(value, 3, f); }, {0xEE, 0xEE, 0xEE, 0xAA, 0xBB, 0x12, 0x34}},
+        {"put_bytes_seek", [](std::FILE* f) { put_bytes_seek(1, f, "\x09", 1); }, {0xEE, 0x09, 0xEE}},
+    };
+    for (const Case& c : cases) {
+        const bool seeks = std::string(c.name).ends_with("_seek");
+        TempStream s(seeks ? head : Bytes{});
+        c.put(s.f);
+        EXPECT_EQ(s.contents(), c.expected) << c.name;
+    }
+}
+
+TEST(StrictStreams, EveryWriterIsReadBackByItsReader) {
+    TempStream s;
+    for (std::uint32_t v : {0x00000000U, 0x0000FFFFU, 0x80000001U, 0xDEADBEEFU}) {
+        std::rewind(s.f);
+        put_byte(v, s.f);
+        put_16_le(v, s.f);
+        put_16_be(v, s.f);
+        put_32_le(v, s.f);
+        put_32_be(v, s.f);
+        EXPECT_EQ(get_byte_seek(0, s.f), v & 0xFFU);
+        EXPECT_EQ(get_16_le(s.f), v & 0xFFFFU);
+        EXPECT_EQ(get_16_be(s.f), v & 0xFFFFU);
+        EXPECT_EQ(get_32_le(s.f), v);
+        EXPECT_EQ(get_32_be(s.f), v);
+    }
+}
+
+// ---- Failure reports ----
+
+// The whole report line, the line number by pattern.
+std::string report(const std::string& file, const std::string& function, const std::string& rest) {
+    return "^" + file + "\\.cpp:[1-9][0-9]*:" + function + ": " + rest + "\n$";
+}
+std::string util_report(const std::string& function, const std::string& call, const std::string& rest) {
+    return report("util", function + ":" + call, rest);
+}
+std::string eof(const std::string& function) { return util_report(function, "fread", "unexpected EOF"); }
+std::string text(int error) { return std::strerror(error); }
+
+TEST(ReportsDeathTest, TheThreeFormsCarryTheLocationOfTheCheck) {
+    errno = ENOSPC;
+    EXPECT_EXIT(report_call_error("fseek"), testing::ExitedWithCode(1),
+                report("util_test", "TestBody:fseek", text(ENOSPC)));
+    EXPECT_EXIT(report_error_message("bad number format"), testing::ExitedWithCode(1),
+                report("util_test", "TestBody", "bad number format"));
+    TempStream s;
+    EXPECT_EXIT((errno = EIO, report_transfer_error("fwrite", s.f)), testing::ExitedWithCode(1),
+                report("util_test", "TestBody:fwrite", "fwrite: " + text(EIO)));
+}
+
+TEST(ReportsDeathTest, ExitFlushesWhatOtherStreamsHold) {
+    ScratchDir dir;
+    const std::string path = dir.path("buffered");
+    EXPECT_EXIT(
+        {
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            std::fputs("kept", f);
+            report_error_message("stop");
+        },
+        testing::ExitedWithCode(1), "stop");
+    EXPECT_EQ(read_file(path), Bytes({'k', 'e', 'p', 't'}));
+}
+
+TEST(StrictStreamsDeathTest, AShortReadAtTheEndIsUnexpectedEofUnderThePlainReader) {
+    TempStream s({0x01, 0x02, 0x03});
+    EXPECT_EXIT((std::fseek(s.f, 3, SEEK_SET), get_byte(s.f)), testing::ExitedWithCode(1), eof("get_byte"));
+    EXPECT_EXIT(get_32_le(s.f), testing::ExitedWithCode(1), eof("get_32_le"));
+    EXPECT_EXIT(get_16_be_seek(100, s.f), testing::ExitedWithCode(1), eof("get_16_be"));
+    EXPECT_EXIT(get_64_be_seek(0, s.f), testing::ExitedWithCode(1), eof("get_64_be"));
+    std::uint8_t run[4];
+    EXPECT_EXIT(get_bytes_seek(0, s.f, run, 4), testing::ExitedWithCode(1), eof("get_bytes"));
+}
+
+TEST(StrictStreamsDeathTest, AReadErrorGivesTheSystemText) {
+    ScratchDir dir;
+    std::FILE* directory = std::fopen(dir.path("").c_str(), "rb");
+    ASSERT_NE(directory, nullptr);
+    std::uint8_t run[4];
+    EXPECT_EXIT(get_bytes(directory, run, 4), testing::ExitedWithCode(1),
+                util_report("get_bytes", "fread", "fread: " + text(EISDIR)));
+    EXPECT_EXIT(get_16_le(directory), testing::ExitedWithCode(1),
+                util_report("get_16_le", "fread", "fread: " + text(EISDIR)));
+    std::fclose(directory);
+}
+
+TEST(StrictStreamsDeathTest, AShortWriteIsReportedByThePlainWriter) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    EXPECT_EXIT(put_32_be(1, full), testing::ExitedWithCode(1),
+                util_report("put_32_be", "fwrite", "fwrite: " + text(ENOSPC)));
+    EXPECT_EXIT(put_16_le_seek(1, 0, full), testing::ExitedWithCode(1),
+                util_report("put_16_le", "fwrite", "fwrite: " + text(ENOSPC)));
+    std::fclose(full);
+
+    TempStream s;
+    std::FILE* read_only = std::fopen("/dev/null", "rb");
+    ASSERT_NE(read_only, nullptr);
+    EXPECT_EXIT(put_byte(1, read_only), testing::ExitedWithCode(1),
+                util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+    EXPECT_EXIT(put_bytes(read_only, "ab", 2), testing::ExitedWithCode(1),
+                util_report("put_bytes", "fwrite", "fwrite: " + text(EBADF)));
+    std::fclose(read_only);
+}
+
+TEST(StrictStreamsDeathTest, AFailedSeekNamesTheSeekVariant) {
+    TempStream s(sixteen);
+    std::uint8_t run[1];
+    const std::vector<std::pair<const char*, std::function<void()>>> variants = {
+        {"get_byte_seek", [&] { get_byte_seek(-1, s.f); }},
+        {"get_16_be_seek", [&] { get_16_be_seek(-1, s.f); }},
+        {"get_16_le_seek", [&] { get_16_le_seek(-1, s.f); }},
+        {"get_32_be_seek", [&] { get_32_be_seek(-1, s.f); }},
+        {"get_32_le_seek", [&] { get_32_le_seek(-1, s.f); }},
+        {"get_64_be_seek", [&] { get_64_be_seek(-1, s.f); }},
+        {"get_bytes_seek", [&] { get_bytes_seek(-1, s.f, run, 1); }},
+        {"put_byte_seek", [&] { put_byte_seek(0, -1, s.f); }},
+        {"put_16_be_seek", [&] { put_16_be_seek(0, -1, s.f); }},
+        {"put_16_le_seek", [&] { put_16_le_seek(0, -1, s.f); }},
+        {"put_32_be_seek", [&] { put_32_be_seek(0, -1, s.f); }},
+        {"put_32_le_seek", [&] { put_32_le_seek(0, -1, s.f); }},
+        {"put_bytes_seek", [&] { put_bytes_seek(-1, s.f, run, 1); }},
+    };
+    for (const auto& [name, call] : variants) {
+        EXPECT_EXIT(call(), testing::ExitedWithCode(1), util_report(name, "fseek", text(EINVAL))) << name;
+    }
+}
+
+// ---- Stream utilities ----
+
+Bytes pattern(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    return b;
+}
+
+TEST(Dump, CopiesTheRangeToWhereOutStands) {
+    const Bytes source = pattern(6000);
+    TempStream in(source);
+    {
+        TempStream out;
+        dump(in.f, out.f, 321, 0);
+        EXPECT_EQ(std::ftell(in.f), 321);  // sought, nothing else
+        EXPECT_TRUE(out.contents().empty());
+    }
+    {
+        TempStream out({'a', 'b', 'c'});
+        std::fseek(out.f, 0, SEEK_END);
+        dump(in.f, out.f, 7, 5000);  // blocks of 2048, 2048 and 904
+        Bytes expected = {'a', 'b', 'c'};
+        expected.insert(expected.end(), source.begin() + 7, source.begin() + 5007);
+        EXPECT_EQ(out.contents(), expected);
+    }
+}
+
+TEST(DumpDeathTest, ReportsTheStreamThatFailed) {
+    ScratchDir dir;
+    const std::string out_path = dir.path("out");
+    const Bytes source = pattern(5000);
+    TempStream in(source);
+    EXPECT_EXIT(
+        {
+            std::FILE* out = std::fopen(out_path.c_str(), "wb");
+            dump(in.f, out, 0, 6000);
+        },
+        testing::ExitedWithCode(1), eof("dump"));
+    EXPECT_EQ(read_file(out_path), Bytes(source.begin(), source.begin() + 4096));  // the whole blocks
+
+    EXPECT_EXIT(dump(in.f, in.f, -5, 1), testing::ExitedWithCode(1), util_report("dump", "fseek", text(EINVAL)));
+
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    EXPECT_EXIT(dump(in.f, full, 0, 10), testing::ExitedWithCode(1),
+                util_report("dump", "fwrite", "fwrite: " + text(ENOSPC)));
+    std::fclose(full);
+}
+
+TEST(Pad, FillsWithZerosUpToTheBoundary) {
+    struct Case {
+        long offset, alignment, end;
+    };
+    for (const Case c : {Case{5, 4, 8}, Case{8, 4, 8}, Case{0, 16, 0}, Case{1, 1, 1}, Case{9, 16, 16}}) {
+        TempStream s(Bytes(20, 0xFF));
+        EXPECT_EQ(pad(c.offset, c.alignment, s.f), c.end);
+        const Bytes after = s.contents();
+        for (long i = 0; i < 20; ++i) {
+            EXPECT_EQ(after[static_cast<std::size_t>(i)], i >= c.offset && i < c.end ? 0x00 : 0xFF)
+                << "pad(" << c.offset << ", " << c.alignment << ") at " << i;
+        }
+    }
+}
+
+TEST(PadDeathTest, RejectsWhatItCannotAlign) {
+    TempStream s;
+    EXPECT_EXIT(pad(3, 0, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad alignment"));
+    EXPECT_EXIT(pad(-1, 4, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
+    EXPECT_EXIT(pad(LONG_MAX - 2, 8, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
+    std::FILE* read_only = std::fopen("/dev/null", "rb");
+    ASSERT_NE(read_only, nullptr);
+    EXPECT_EXIT(pad(1, 2, read_only), testing::ExitedWithCode(1),
+                util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+    std::fclose(read_only);
+}
+
+TEST(FprintfIndent, WritesTheWidthInSpaces) {
+    for (const auto& [width, spaces] : {std::pair{0, ""}, std::pair{3, "   "}, std::pair{-3, "   "}}) {
+        TempStream s;
+        EXPECT_EQ(fprintf_indent(s.f, width), static_cast<int>(std::strlen(spaces)));
+        const Bytes out = s.contents();
+        EXPECT_EQ(std::string(out.begin(), out.end()), spaces) << width;
+    }
+}
+
+TEST(ReadLong, AcceptsWholeNumbersInCNotation) {
+    for (const auto& [input, value] : {std::pair{"42", 42L}, std::pair{"0x1F", 31L}, std::pair{"0X1f", 31L},
+                                       std::pair{"017", 15L}, std::pair{"-8", -8L}, std::pair{"  7", 7L},
+                                       std::pair{"+0", 0L}, std::pair{"", 0L}, std::pair{"-0x10", -16L}}) {
+        EXPECT_EQ(read_long(input), value) << '"' << input << '"';
+    }
+    const std::string max = std::to_string(LONG_MAX), min = std::to_string(LONG_MIN);
+    EXPECT_EQ(read_long(max.c_str()), LONG_MAX);
+    EXPECT_EQ(read_long(min.c_str()), LONG_MIN);
+}
+
+TEST(ReadLongDeathTest, RejectsTrailingTextAndOutOfRangeNumbers) {
+    for (const char* input : {"12 ", "0x", " ", "-", "+", "abc", "12abc", "08", "1.5"}) {
+        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), report("util", "read_long", "bad number format"))
+            << '"' << input << '"';
+    }
+    // The range is tested before the trailing text.
+    for (const char* input : {"99999999999999999999999", "-99999999999999999999999", "99999999999999999999999zz"}) {
+        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), util_report("read_long", "strtol", text(ERANGE)))
+            << '"' << input << '"';
+    }
+}
+
+}  // namespace
