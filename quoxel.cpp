@@ -1,10 +1,16 @@
 // quoxel FILE: exchange the two 4-bit halves of every byte of FILE from offset 4 to its end,
 // in place. The first four bytes are never read or written; running it twice restores the file.
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "util.hpp"
 
@@ -36,10 +42,27 @@ void reverse_nibbles(std::FILE* stream, long offset, std::size_t length) {
     }
 }
 
+// Where long has 32 bits (Windows), the stream library's position of a file of 2 GiB or more
+// wraps: it comes out negative, or as a small number that is not the file's end. Either would
+// convert only part of the file; reading one byte at the reported end tells the two apart.
+bool size_is_exact(std::FILE* stream, long size) {
+    if constexpr (sizeof(long) >= sizeof(std::int64_t)) {
+        return true;
+    } else {
+        if (size < 0) return false;
+        if (std::fseek(stream, size, SEEK_SET) != 0) report_call_error("fseek");
+        std::uint8_t probe[1];
+        return std::fread(probe, 1, sizeof probe, stream) == 0;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {
+#ifdef _WIN32
+        _setmode(_fileno(stderr), _O_BINARY);  // the same bytes as everywhere, no CR before LF
+#endif
         static constexpr char usage[] = "usage: quoxel file.WAV\n";
         std::fwrite(usage, 1, sizeof usage - 1, stderr);
         return 1;
@@ -54,6 +77,10 @@ int main(int argc, char* argv[]) {
     if (std::fseek(stream, 0, SEEK_END) != 0) report_call_error("fseek");
     long const size = std::ftell(stream);
     if (size == -1) report_call_error("ftell");
+    if (!size_is_exact(stream, size)) {
+        errno = EFBIG;
+        report_call_error("ftell");
+    }
 
     // Below 4 bytes the count wraps to a huge number; the first read then finds end of file
     // and reports it, leaving the file untouched.

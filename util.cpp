@@ -7,13 +7,30 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace util {
 
 // Each report is one formatted write to the unbuffered standard error, so a line is never split
-// by other output and never loses its end.
+// by other output and never loses its end. On Windows standard error is first put in binary mode,
+// so that a line ends in LF alone there too.
+
+namespace {
+
+void binary_stderr() {
+#ifdef _WIN32
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+}
+
+}  // namespace
 
 void fail_call(const char* file, int line, const char* function, const char* call) {
     int const saved = errno;
+    binary_stderr();
     std::fprintf(stderr, "%s:%d:%s:%s: %s\n", file, line, function, call, std::strerror(saved));
     std::exit(1);
 }
@@ -21,6 +38,7 @@ void fail_call(const char* file, int line, const char* function, const char* cal
 void fail_transfer(const char* file, int line, const char* function, const char* call,
                    std::FILE* stream) {
     int const saved = errno;
+    binary_stderr();
     if (std::feof(stream) != 0) {
         std::fprintf(stderr, "%s:%d:%s:%s: unexpected EOF\n", file, line, function, call);
     } else {
@@ -31,6 +49,7 @@ void fail_transfer(const char* file, int line, const char* function, const char*
 }
 
 void fail_message(const char* file, int line, const char* function, const char* message) {
+    binary_stderr();
     std::fprintf(stderr, "%s:%d:%s: %s\n", file, line, function, message);
     std::exit(1);
 }

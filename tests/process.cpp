@@ -3,51 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-
-ScratchDir::ScratchDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quoxel.XXXXXX";
-    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = templ;
-}
-
-ScratchDir::~ScratchDir() { std::filesystem::remove_all(dir_); }
-
-void write_file(const std::string& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!f.flush()) throw std::runtime_error("cannot write " + path);
-}
-
-Bytes read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) throw std::runtime_error("cannot read " + path);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
+#include <string>
+#include <vector>
 
 Outcome run_tool(const std::vector<std::string>& args, unsigned long file_size_limit) {
     std::vector<std::string> argv;
@@ -84,7 +47,8 @@ Outcome run_tool(const std::vector<std::string>& args, unsigned long file_size_l
     if (waitpid(pid, &wstatus, 0) != pid) throw std::runtime_error("waitpid failed");
     Outcome result;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    const Bytes out = read_file(out_path), err = read_file(err_path);
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
     return result;
 }

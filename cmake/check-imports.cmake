@@ -1,0 +1,18 @@
+# cmake -DOBJDUMP=... -DEXE=... -P check-imports.cmake
+# Fails unless EXE imports only DLLs that every Windows system has (no MinGW runtime DLLs).
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${EXE}")
+endif()
+foreach(import IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${import}")
+  string(TOLOWER "${dll}" dll)
+  message(STATUS "imports ${dll}")
+  if(NOT dll MATCHES "^(kernel32|msvcrt)\\.dll$")
+    message(FATAL_ERROR "${EXE} needs ${dll}, which a bare Windows system does not have")
+  endif()
+endforeach()

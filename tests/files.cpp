@@ -1,0 +1,46 @@
+#include "files.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("quoxel-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            dir_ = candidate.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a scratch folder");
+}
+
+ScratchDir::ScratchDir(const std::string& stable_name) {
+    const fs::path folder = fs::temp_directory_path() / ("quoxel-test-" + stable_name);
+    fs::create_directories(folder);
+    dir_ = folder.generic_string();
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!f.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }

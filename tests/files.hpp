@@ -1,0 +1,28 @@
+// Scratch folders and whole-file reads and writes for the tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A folder in the system's temporary folder, removed with its contents on destruction: a fresh
+// one, or with `stable_name` always the same one, for a test whose death-test child must find it
+// (where death tests run as a new process that repeats the test up to the dying statement).
+class ScratchDir {
+public:
+    ScratchDir();
+    explicit ScratchDir(const std::string& stable_name);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+};
+
+void write_file(const std::string& path, const Bytes& bytes);
+Bytes read_file(const std::string& path);
+bool exists(const std::string& path);
