@@ -26,8 +26,8 @@ Bytes converted(const Bytes& in) {
     return out;
 }
 
-Bytes random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
+Bytes random_bytes(std::size_t n, unsigned salt) {
+    std::mt19937 gen(salt);
     std::uniform_int_distribution<int> dist(0, 255);
     Bytes b(n);
     for (auto& x : b) x = static_cast<std::uint8_t>(dist(gen));
