@@ -1,4 +1,4 @@
-// Scratch folders and whole-file reads and writes for the tests.
+// Helpers shared by the tests: scratch folders, whole-file reads and writes, regex escaping.
 #pragma once
 
 #include <cstdint>
@@ -26,3 +26,6 @@ private:
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
 bool exists(const std::string& path);
+
+// `text` with every ECMAScript regex metacharacter escaped, to match it literally in a pattern.
+std::string regex_escaped(const std::string& text);

@@ -45,7 +45,7 @@ const bool windows = [] {
     return flag != nullptr && *flag != '\0' && *flag != '0';
 }();
 
-std::string system_text(int error) { return std::regex_replace(std::strerror(error), std::regex(R"([.()])"), R"(\$&)"); }
+std::string system_text(int error) { return regex_escaped(std::strerror(error)); }
 
 // The text of a failed write under a file size limit: EFBIG's here; under Wine the limit shows
 // as whatever error its file layer maps it to.

@@ -211,12 +211,10 @@ private:
     std::string pattern_;
 };
 
-std::string escaped(const std::string& text) { return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"); }
-
 // The whole report line, the line number by pattern.
 testing::Matcher<const std::string&> report(const std::string& file, const std::string& function,
                                             const std::string& rest) {
-    return testing::MakeMatcher(new WholeOutput(file + "\\.cpp:[1-9][0-9]*:" + function + ": " + escaped(rest) + "\n"));
+    return testing::MakeMatcher(new WholeOutput(file + "\\.cpp:[1-9][0-9]*:" + function + ": " + regex_escaped(rest) + "\n"));
 }
 testing::Matcher<const std::string&> util_report(const std::string& function, const std::string& call,
                                                  const std::string& rest) {
