@@ -34,8 +34,8 @@ set_tests_properties(windows.quoxel windows.util PROPERTIES
   FIXTURES_REQUIRED wine
   ENVIRONMENT "${wine_env};QUOXEL_TOOL=${windows_dir}/quoxel.exe;QUOXEL_EMULATOR=${WINE};QUOXEL_WINDOWS=1")
 
-# quoxel.exe must need nothing beyond what every Windows system has.
+# quoxel.exe needs nothing beyond what every Windows system has, and carries its manifest.
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
-add_test(NAME windows.imports
+add_test(NAME windows.exe
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DEXE=${windows_dir}/quoxel.exe
-          -P ${PROJECT_SOURCE_DIR}/cmake/check-imports.cmake)
+          -P ${PROJECT_SOURCE_DIR}/cmake/check-exe.cmake)
