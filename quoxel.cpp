@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <span>
 
-#ifdef _WIN32
 #include <fcntl.h>
+#ifdef _WIN32
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "util.hpp"
@@ -42,18 +44,30 @@ void reverse_nibbles(std::FILE* stream, long offset, std::size_t length) {
     }
 }
 
-// Where long has 32 bits (Windows), the stream library's position of a file of 2 GiB or more
-// wraps: it comes out negative, or as a small number that is not the file's end. Either would
-// convert only part of the file; reading one byte at the reported end tells the two apart.
-bool size_is_exact(std::FILE* stream, long size) {
-    if constexpr (sizeof(long) >= sizeof(std::int64_t)) {
-        return true;
-    } else {
-        if (size < 0) return false;
-        if (std::fseek(stream, size, SEEK_SET) != 0) report_call_error("fseek");
-        std::uint8_t probe[1];
-        return std::fread(probe, 1, sizeof probe, stream) == 0;
+// A descriptor among 0, 1 and 2 left closed by whoever started the process would be the next one
+// fopen hands out, and a report meant for standard error would then be written into the file.
+// Each closed one is opened on the null device first. The Windows runtime needs none of this: it
+// keeps its descriptors 0 to 2 reserved even when the process was started without standard
+// handles.
+void open_standard_descriptors() {
+#ifndef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        // open gives the lowest free descriptor, and those below fd are open by now.
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd) report_call_error("open");
     }
+#endif
+}
+
+// The position after the seek to the end is the file's size only if nothing can be read there.
+// Where long has 32 bits (Windows), that of a file of 2 GiB or more wraps: it comes out negative,
+// or as a small number short of the end. A device or pseudo file (/dev/zero, /proc/cpuinfo)
+// reports a size of 0 or so and then gives data without end. Either would convert the wrong
+// range, or never stop; one byte read at the reported end tells them from a plain file.
+bool size_is_exact(std::FILE* stream, long size) {
+    if (size < 0) return false;
+    if (std::fseek(stream, size, SEEK_SET) != 0) report_call_error("fseek");
+    std::uint8_t probe[1];
+    return std::fread(probe, 1, sizeof probe, stream) == 0;
 }
 
 }  // namespace
@@ -68,6 +82,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    open_standard_descriptors();
     std::FILE* const stream = std::fopen(argv[1], "r+b");
     if (stream == nullptr) report_call_error("fopen");
     // Unbuffered, so that every block reaches the file through its own fwrite and a failed write
@@ -78,12 +93,13 @@ int main(int argc, char* argv[]) {
     long const size = std::ftell(stream);
     if (size == -1) report_call_error("ftell");
     if (!size_is_exact(stream, size)) {
-        errno = EFBIG;
+        // A narrow long cannot hold the size; elsewhere the file has no end to seek to.
+        errno = sizeof(long) < sizeof(std::int64_t) ? EFBIG : ESPIPE;
         report_call_error("ftell");
     }
 
     // Below 4 bytes the count wraps to a huge number; the first read then finds end of file
-    // and reports it, leaving the file untouched.
+    // (nothing follows the measured end) and reports it, leaving the file untouched.
     reverse_nibbles(stream, kept_bytes, static_cast<std::size_t>(size - kept_bytes));
 
     if (std::fclose(stream) != 0) report_call_error("fclose");

@@ -1,5 +1,6 @@
 #include "files.hpp"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,8 +22,29 @@ ScratchDir::ScratchDir() {
     throw std::runtime_error("cannot create a scratch folder");
 }
 
+namespace {
+
+// An id of this run of the test program, handed down through the environment to the children
+// that death tests start, so that a child finds its parent's folder and two runs never share one.
+std::string run_id() {
+    static const std::string id = [] {
+        const char* inherited = std::getenv("QUOXEL_TEST_RUN");
+        if (inherited != nullptr && *inherited != '\0') return std::string(inherited);
+        std::string fresh = std::to_string(std::random_device()());
+#ifdef _WIN32
+        _putenv_s("QUOXEL_TEST_RUN", fresh.c_str());
+#else
+        setenv("QUOXEL_TEST_RUN", fresh.c_str(), 1);
+#endif
+        return fresh;
+    }();
+    return id;
+}
+
+}  // namespace
+
 ScratchDir::ScratchDir(const std::string& stable_name) {
-    const fs::path folder = fs::temp_directory_path() / ("quoxel-test-" + stable_name);
+    const fs::path folder = fs::temp_directory_path() / ("quoxel-test-" + run_id() + "-" + stable_name);
     fs::create_directories(folder);
     dir_ = folder.generic_string();
 }

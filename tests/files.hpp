@@ -8,8 +8,9 @@
 using Bytes = std::vector<std::uint8_t>;
 
 // A folder in the system's temporary folder, removed with its contents on destruction: a fresh
-// one, or with `stable_name` always the same one, for a test whose death-test child must find it
-// (where death tests run as a new process that repeats the test up to the dying statement).
+// one, or with `stable_name` the same one throughout a run of the test program, for a test whose
+// death-test child must find it (where death tests run as a new process that repeats the test up
+// to the dying statement).
 class ScratchDir {
 public:
     ScratchDir();

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-Outcome run_tool(const std::vector<std::string>& args, unsigned long file_size_limit) {
+Outcome run_tool(const std::vector<std::string>& args, const RunOptions& options) {
     std::vector<std::string> argv;
     if (const char* emulator = std::getenv("QUOXEL_EMULATOR"); emulator != nullptr && *emulator != '\0') {
         argv.emplace_back(emulator);
@@ -32,14 +32,14 @@ Outcome run_tool(const std::vector<std::string>& args, unsigned long file_size_l
     pid_t const pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int const out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int const err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int const out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        int const err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-        if (file_size_limit != 0) {
-            rlimit const limit{file_size_limit, file_size_limit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-            signal(SIGXFSZ, SIG_IGN);
-        }
+        if (options.stderr_closed) close(2);
+        rlimit const limit{options.file_size_limit, options.file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+        signal(SIGXFSZ, SIG_IGN);
+        alarm(60);  // survives exec; its signal ends the tool
         execvp(cargv[0], cargv.data());
         _exit(127);
     }

@@ -12,7 +12,13 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the tool with `args` (QUOXEL_TOOL, optionally under QUOXEL_EMULATOR). A non-zero
-// `file_size_limit` sets RLIMIT_FSIZE in the child, with SIGXFSZ ignored so that a write past
-// the limit fails with EFBIG instead of killing the child.
-Outcome run_tool(const std::vector<std::string>& args, unsigned long file_size_limit = 0);
+struct RunOptions {
+    unsigned long file_size_limit = 64UL << 20;  // bytes; no test file comes near it
+    bool stderr_closed = false;                  // start the tool with descriptor 2 closed
+};
+
+// Runs the tool with `args` (QUOXEL_TOOL, optionally under QUOXEL_EMULATOR). A tool that runs
+// away fails the test instead of filling the disk or hanging it: the child has a file size limit
+// (RLIMIT_FSIZE, with SIGXFSZ ignored so that a write past it fails with EFBIG instead of killing
+// the child) and is killed after a minute.
+Outcome run_tool(const std::vector<std::string>& args, const RunOptions& options = {});

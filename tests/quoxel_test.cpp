@@ -11,6 +11,8 @@
 #include <regex>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "process.hpp"
 
 namespace {
@@ -113,6 +115,33 @@ TEST_F(Quoxel, FilesShorterThanFourBytesAreReportedAndLeftAlone) {
     }
 }
 
+// Started with standard error closed, the tool must not take descriptor 2 for the file: its
+// report would then be written into the file.
+TEST_F(Quoxel, AClosedStandardErrorNeverLetsAReportIntoTheFile) {
+    const Bytes content = {'A', 'B'};
+    write_file(file, content);
+    EXPECT_EQ(run_tool({file}, {.stderr_closed = true}).status, 1);
+    EXPECT_EQ(read_file(file), content);
+}
+
+// A FIFO cannot be sought, and /dev/zero reports a size of 0 but gives data without end: both are
+// refused while the size is taken, before anything is written.
+TEST_F(Quoxel, AFileWithoutAnEndToSeekToIsRefused) {
+    const std::string fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        const char* call;
+        int error;  // under Wine, its runtime's errors
+    };
+    for (const Case& c : {Case{fifo, "fseek", windows ? EINVAL : ESPIPE},
+                          Case{"/dev/zero", "ftell", windows ? EFBIG : ESPIPE}}) {
+        const Outcome r = run_tool({c.path});
+        EXPECT_EQ(r.status, 1) << c.path;
+        EXPECT_TRUE(std::regex_match(r.err, report("main", c.call, system_text(c.error)))) << r.err;
+    }
+}
+
 TEST_F(Quoxel, AMissingFileIsReportedAndNotCreated) {
     const Outcome r = run_tool({file});
     EXPECT_EQ(r.status, 1);
@@ -134,7 +163,7 @@ TEST_F(Quoxel, AWriteFailingInAMiddleBlockIsReportedAndStopsThere) {
     const Bytes content = random_bytes(4 + 3 * block + 100, 3);
     write_file(file, content);
     const std::size_t limit = 4 + block + 100;  // inside the second block
-    const Outcome r = run_tool({file}, limit);
+    const Outcome r = run_tool({file}, {.file_size_limit = limit});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::regex_match(r.err, report("reverse_nibbles", "fwrite", "fwrite: " + write_limit_text()))) << r.err;
     EXPECT_EQ(r.out, "");
@@ -153,11 +182,11 @@ TEST_F(Quoxel, AWriteFailingInTheLastBlockIsNeverReportedAsSuccess) {
     for (std::size_t cut : {std::size_t{0}, std::size_t{5}}) {
         const Bytes content = random_bytes(4 + block + 10, 4);
         write_file(file, content);
-        const Outcome r = run_tool({file}, 4 + block + cut);
+        const Outcome r = run_tool({file}, {.file_size_limit = 4 + block + cut});
         EXPECT_EQ(r.status, 1) << cut;
         EXPECT_TRUE(std::regex_match(r.err, report("reverse_nibbles", "fwrite", "fwrite: " + write_limit_text()))) << r.err;
         const Bytes after = read_file(file);
-        EXPECT_EQ(after.size(), content.size());
+        ASSERT_EQ(after.size(), content.size());
         EXPECT_EQ(after.back(), content.back());
     }
 }
