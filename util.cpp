@@ -210,15 +210,29 @@ void dump(std::FILE* in, std::FILE* out, long offset, std::size_t length) {
 }
 
 long pad(long offset, long alignment, std::FILE* stream) {
-    // Checked first: a zero alignment would divide by zero, and the rounding must not overflow.
+    // Checked first: a zero alignment would divide by zero. The gap to the next multiple is
+    // computed from the remainder, so that no step can overflow and an offset that is a multiple
+    // already is accepted however close it stands to LONG_MAX.
     if (alignment < 1) report_error_message("bad alignment");
-    if (offset < 0 || offset > LONG_MAX - (alignment - 1)) report_error_message("bad offset");
-    long const end = (offset + alignment - 1) / alignment * alignment;
+    if (offset < 0) report_error_message("bad offset");
+    long const remainder = offset % alignment;
+    if (remainder == 0) return offset;
+    long const gap = alignment - remainder;
+    if (offset > LONG_MAX - gap) report_error_message("bad offset");
+    long const end = offset + gap;
     for (long p = offset; p < end; ++p) put_byte_seek(0, p, stream);
     return end;
 }
 
-int fprintf_indent(std::FILE* stream, int width) { return std::fprintf(stream, "%*s", width, ""); }
+// The count of a width of INT_MIN does not fit the int that fprintf returns; the C library would
+// write nothing and claim success, so it is refused as fprintf refuses any count beyond INT_MAX.
+int fprintf_indent(std::FILE* stream, int width) {
+    if (width == INT_MIN) {
+        errno = EOVERFLOW;
+        return -1;
+    }
+    return std::fprintf(stream, "%*s", width, "");
+}
 
 long read_long(const char* text) {
     char* stop = nullptr;

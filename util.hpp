@@ -126,14 +126,15 @@ void dump(std::FILE* in, std::FILE* out, long offset, std::size_t length);
 
 // Writes a zero byte at every position from `offset` up to the next multiple of `alignment`,
 // each by its own absolute seek and one-byte write, and returns that multiple (`offset` itself
-// when it is one). Failures are those of put_byte_seek and put_byte. An alignment below 1, a
-// negative offset, or a multiple beyond the range of long is reported as "bad alignment" or
-// "bad offset".
+// when it is one). Failures are those of put_byte_seek and put_byte. An alignment below 1 is
+// reported as "bad alignment"; a negative offset, or one whose next multiple would pass LONG_MAX,
+// as "bad offset".
 long pad(long offset, long alignment, std::FILE* stream);
 
 // Writes `width` spaces (the magnitude of `width` when it is negative) and returns what fprintf
-// returns, negative when the write failed; nothing is reported.
-int fprintf_indent(std::FILE* stream, int width);
+// returns, negative when the write failed; nothing is reported. INT_MIN, whose magnitude no int
+// holds, writes nothing and returns -1 with errno EOVERFLOW.
+[[nodiscard]] int fprintf_indent(std::FILE* stream, int width);
 
 // The number that the whole of `text` spells, in C notation: optional leading white space and
 // sign, then decimal, octal after a leading 0, or hexadecimal after 0x. A number beyond the range

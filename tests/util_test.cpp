@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <regex>
@@ -165,6 +167,7 @@ TEST(StrictStreams, WritersPutTheLowBitsOfTheirWidthInTheirOrder) {
     for (const Case& c : cases) {
         const bool seeks = std::string(c.name).ends_with("_seek");
         TempStream s(seeks ? head : Bytes{});
+        std::fseek(s.f, 0, SEEK_END);  // an absolute seek must not depend on where the stream stands
         c.put(s.f);
         EXPECT_EQ(s.contents(), c.expected) << c.name;
     }
@@ -241,21 +244,34 @@ std::string current_test() { return testing::UnitTest::GetInstance()->current_te
 
 TEST(ReportsDeathTest, ExitFlushesWhatOtherStreamsHold) {
     ScratchDir dir(current_test());
-    const std::string path = dir.path("buffered");
-    EXPECT_EXIT(
-        {
-            std::FILE* f = std::fopen(path.c_str(), "wb");
-            std::fputs("kept", f);
-            report_error_message("stop");
-        },
-        testing::ExitedWithCode(1), report("util_test", "TestBody", "stop"));
-    EXPECT_EQ(read_file(path), Bytes({'k', 'e', 'p', 't'}));
+    TempStream s;
+    const std::vector<std::function<void()>> reports = {
+        [] { report_call_error("fseek"); },
+        [&] { report_transfer_error("fread", s.f); },
+        [] { report_error_message("stop"); },
+    };
+    // One file per form, checked only after all have died: a death test's child that repeats the
+    // test up to its own statement must find nothing changed on the way.
+    const auto path = [&](std::size_t form) { return dir.path("buffered" + std::to_string(form)); };
+    for (std::size_t form = 0; form < reports.size(); ++form) {
+        EXPECT_EXIT(
+            {
+                std::FILE* f = std::fopen(path(form).c_str(), "wb");
+                std::fputs("kept", f);
+                reports[form]();
+            },
+            testing::ExitedWithCode(1), "util_test");
+    }
+    for (std::size_t form = 0; form < reports.size(); ++form) {
+        EXPECT_EQ(read_file(path(form)), Bytes({'k', 'e', 'p', 't'})) << "form " << form;
+    }
 }
 
 TEST(StrictStreamsDeathTest, AShortReadAtTheEndIsUnexpectedEofUnderThePlainReader) {
     TempStream s({0x01, 0x02, 0x03});
     EXPECT_EXIT((std::fseek(s.f, 3, SEEK_SET), get_byte(s.f)), testing::ExitedWithCode(1), eof("get_byte"));
     EXPECT_EXIT(get_32_le(s.f), testing::ExitedWithCode(1), eof("get_32_le"));
+    EXPECT_EXIT(get_32_be(s.f), testing::ExitedWithCode(1), eof("get_32_be"));
     EXPECT_EXIT(get_16_be_seek(100, s.f), testing::ExitedWithCode(1), eof("get_16_be"));
     EXPECT_EXIT(get_64_be_seek(0, s.f), testing::ExitedWithCode(1), eof("get_64_be"));
     std::uint8_t run[4];
@@ -291,6 +307,10 @@ TEST(StrictStreamsDeathTest, AShortWriteIsReportedByThePlainWriter) {
     ASSERT_NE(read_only, nullptr);
     EXPECT_EXIT(put_byte(1, read_only), testing::ExitedWithCode(1),
                 util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+    EXPECT_EXIT(put_16_be(1, read_only), testing::ExitedWithCode(1),
+                util_report("put_16_be", "fwrite", "fwrite: " + text(EBADF)));
+    EXPECT_EXIT(put_32_le(1, read_only), testing::ExitedWithCode(1),
+                util_report("put_32_le", "fwrite", "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_bytes(read_only, "ab", 2), testing::ExitedWithCode(1),
                 util_report("put_bytes", "fwrite", "fwrite: " + text(EBADF)));
     std::fclose(read_only);
@@ -337,9 +357,9 @@ TEST(Dump, CopiesTheRangeToWhereOutStands) {
         EXPECT_TRUE(out.contents().empty());
     }
     {
-        TempStream out({'a', 'b', 'c'});
-        std::fseek(out.f, 0, SEEK_END);
-        dump(in.f, out.f, 7, 5000);  // blocks of 2048, 2048 and 904
+        TempStream out({'a', 'b', 'c', 'd', 'e'});
+        std::fseek(out.f, 3, SEEK_SET);
+        dump(in.f, out.f, 7, 5000);  // blocks of 2048, 2048 and 904, over "de" and on
         Bytes expected = {'a', 'b', 'c'};
         expected.insert(expected.end(), source.begin() + 7, source.begin() + 5007);
         EXPECT_EQ(out.contents(), expected);
@@ -372,7 +392,10 @@ TEST(Pad, FillsWithZerosUpToTheBoundary) {
     struct Case {
         long offset, alignment, end;
     };
-    for (const Case c : {Case{5, 4, 8}, Case{8, 4, 8}, Case{0, 16, 0}, Case{1, 1, 1}, Case{9, 16, 16}}) {
+    const long half = LONG_MAX / 2 + 1;  // a power of two
+    for (const Case c : {Case{5, 4, 8}, Case{8, 4, 8}, Case{0, 16, 0}, Case{1, 1, 1}, Case{9, 16, 16},
+                         Case{LONG_MAX, 1, LONG_MAX}, Case{LONG_MAX, LONG_MAX, LONG_MAX},
+                         Case{LONG_MAX - 1, 3, LONG_MAX - 1}, Case{half, half, half}}) {
         TempStream s(Bytes(20, 0xFF));
         EXPECT_EQ(pad(c.offset, c.alignment, s.f), c.end);
         const Bytes after = s.contents();
@@ -388,19 +411,28 @@ TEST(PadDeathTest, RejectsWhatItCannotAlign) {
     EXPECT_EXIT(pad(3, 0, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad alignment"));
     EXPECT_EXIT(pad(-1, 4, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
     EXPECT_EXIT(pad(LONG_MAX - 2, 8, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
+    EXPECT_EXIT(pad(LONG_MAX, 2, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
-    EXPECT_EXIT(pad(1, 2, read_only), testing::ExitedWithCode(1),
-                util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+    for (const long alignment : {2L, LONG_MAX}) {  // the gap up to LONG_MAX itself is no overflow
+        EXPECT_EXIT(pad(1, alignment, read_only), testing::ExitedWithCode(1),
+                    util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+    }
     std::fclose(read_only);
 }
 
 TEST(FprintfIndent, WritesTheWidthInSpaces) {
-    for (const auto& [width, spaces] : {std::pair{0, ""}, std::pair{3, "   "}, std::pair{-3, "   "}}) {
+    struct Case {
+        int width;
+        const char* spaces;
+        int result;
+    };
+    // INT_MIN's magnitude does not fit the result: refused, as any count beyond INT_MAX is.
+    for (const Case c : {Case{0, "", 0}, Case{3, "   ", 3}, Case{-3, "   ", 3}, Case{INT_MIN, "", -1}}) {
         TempStream s;
-        EXPECT_EQ(fprintf_indent(s.f, width), static_cast<int>(std::strlen(spaces)));
+        EXPECT_EQ(fprintf_indent(s.f, c.width), c.result) << c.width;
         const Bytes out = s.contents();
-        EXPECT_EQ(std::string(out.begin(), out.end()), spaces) << width;
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.spaces) << c.width;
     }
 }
 
@@ -408,6 +440,7 @@ TEST(ReadLong, AcceptsWholeNumbersInCNotation) {
     for (const auto& [input, value] : {std::pair{"42", 42L}, std::pair{"0x1F", 31L}, std::pair{"0X1f", 31L},
                                        std::pair{"017", 15L}, std::pair{"-8", -8L}, std::pair{"  7", 7L},
                                        std::pair{"+0", 0L}, std::pair{"", 0L}, std::pair{"-0x10", -16L}}) {
+        errno = ERANGE;  // left over from an earlier call; not this number's
         EXPECT_EQ(read_long(input), value) << '"' << input << '"';
     }
     const std::string max = std::to_string(LONG_MAX), min = std::to_string(LONG_MIN);
