@@ -34,6 +34,11 @@ set_tests_properties(windows.quoxel windows.util PROPERTIES
   FIXTURES_REQUIRED wine
   ENVIRONMENT "${wine_env};QUOXEL_TOOL=${windows_dir}/quoxel.exe;QUOXEL_EMULATOR=${WINE};QUOXEL_WINDOWS=1")
 
+# The README's cmd.exe recipe for many files, run as printed by Wine's cmd on quoxel.exe.
+add_test(NAME windows.recipe
+  COMMAND sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${windows_dir} ${WINE})
+set_tests_properties(windows.recipe PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${wine_env}")
+
 # quoxel.exe needs nothing beyond what every Windows system has, and carries its manifest.
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
 add_test(NAME windows.exe
