@@ -1,7 +1,8 @@
-# cmake -DOBJDUMP=... -DEXE=... -P check-exe.cmake
+# cmake -DOBJDUMP=... -DWINDRES=... -DEXE=... -DVERSION=... -DDESCRIPTION=... -P check-exe.cmake
+cmake_minimum_required(VERSION 3.25)
 # Fails unless EXE imports only DLLs that every Windows system has (no MinGW runtime DLLs), and
-# carries its manifest: run as the invoker (so that Windows never redirects its writes) with
-# UTF-8 as the code page.
+# carries its resources: the manifest (run as the invoker, so that Windows never redirects its
+# writes; UTF-8 as the code page) and the version information of VERSION.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
@@ -19,17 +20,27 @@ foreach(import IN LISTS imports)
   endif()
 endforeach()
 
-# The manifest is resource type 24 (an entry of the top level of the resource directory); its
-# text is stored as it stands.
-if(NOT dump MATCHES "\n[0-9a-f]+   Entry: ID: 0x000018")
-  message(FATAL_ERROR "${EXE} has no manifest resource")
+# The resources as windres decompiles them: a manifest is resource type 24 (RT_MANIFEST), the
+# version information a VERSIONINFO block. Quotes inside the manifest's strings come doubled.
+execute_process(COMMAND ${WINDRES} -i ${EXE} -O rc OUTPUT_VARIABLE resources RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${WINDRES} -i ${EXE} failed")
 endif()
-file(STRINGS ${EXE} manifest REGEX "requestedExecutionLevel|activeCodePage")
-foreach(element IN ITEMS "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"
-                         ">UTF-8</activeCodePage>")
-  string(FIND "${manifest}" "${element}" at)
+string(REGEX MATCH "\n1 24 /\\* RT_MANIFEST \\*/\nBEGIN\n.*\nEND\n" manifest "${resources}")
+string(REGEX MATCH "\n1 VERSIONINFO\n.*\nEND\n" version "${resources}")
+string(REPLACE "." ", " version_numbers "${VERSION}")
+foreach(check IN ITEMS
+    "manifest|<requestedExecutionLevel level=\"\"asInvoker\"\" uiAccess=\"\"false\"\"/>"
+    "manifest|>UTF-8</activeCodePage>"
+    "version|FILEVERSION ${version_numbers}, 0\n"
+    "version|VALUE \"FileVersion\", \"${VERSION}\"\n"
+    "version|VALUE \"ProductName\", \"quoxel\"\n"
+    "version|VALUE \"FileDescription\", \"${DESCRIPTION}\"\n")
+  string(REGEX REPLACE "\\|.*" "" where "${check}")
+  string(REGEX REPLACE "^[a-z]+\\|" "" text "${check}")
+  string(FIND "${${where}}" "${text}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "the manifest of ${EXE} lacks ${element}")
+    message(FATAL_ERROR "the ${where} resource of ${EXE} lacks ${text}")
   endif()
-  message(STATUS "manifest has ${element}")
+  message(STATUS "${where} has ${text}")
 endforeach()

@@ -13,6 +13,8 @@ ExternalProject_Add(windows
     -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
     -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
+        COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target package
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   TEST_COMMAND "")
@@ -39,8 +41,14 @@ add_test(NAME windows.recipe
   COMMAND sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${windows_dir} ${WINE})
 set_tests_properties(windows.recipe PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${wine_env}")
 
-# quoxel.exe needs nothing beyond what every Windows system has, and carries its manifest.
+# quoxel.exe needs nothing beyond what every Windows system has, and carries its manifest and
+# version information; the zip holds it with README.txt and LICENSE.txt in CRLF.
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
+find_program(MINGW_WINDRES i686-w64-mingw32-windres REQUIRED)
 add_test(NAME windows.exe
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DEXE=${windows_dir}/quoxel.exe
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
+          -DEXE=${windows_dir}/quoxel.exe -DVERSION=${PROJECT_VERSION} "-DDESCRIPTION=${PROJECT_DESCRIPTION}"
           -P ${PROJECT_SOURCE_DIR}/cmake/check-exe.cmake)
+add_test(NAME windows.zip
+  COMMAND ${CMAKE_COMMAND} -DZIP=${windows_dir}/quoxel-${PROJECT_VERSION}-win32.zip
+          -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/check-zip.cmake)

@@ -10,7 +10,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
 [ -n "$(field Version)" ] && [ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "missing fields"
 dpkg-deb -c "$deb" | grep -q './usr/share/doc/quoxel/copyright$' || fail "no copyright file"
-dpkg-deb -c "$deb" | grep -q './usr/share/man/man1/quoxel.1' || fail "no manual page"
+dpkg-deb -c "$deb" | grep -q './usr/share/man/man1/quoxel.1.gz$' || fail "no compressed manual page"
+dpkg-deb -c "$deb" | grep -q './usr/share/doc/quoxel/changelog.gz$' || fail "no changelog"
 
 dpkg -s quoxel >/dev/null 2>&1 && fail "quoxel is installed already"
 dpkg -i "$deb"
@@ -24,6 +25,6 @@ quoxel "$work/f.wav"
 man -w quoxel | grep -q '/usr/share/man/man1/quoxel.1' || fail "man does not find the page"
 
 dpkg -r quoxel
-[ ! -e /usr/bin/quoxel ] && [ ! -e /usr/share/man/man1/quoxel.1 ] && [ ! -e /usr/share/doc/quoxel ] || fail "files left after removal"
+[ ! -e /usr/bin/quoxel ] && [ ! -e /usr/share/man/man1/quoxel.1.gz ] && [ ! -e /usr/share/doc/quoxel ] || fail "files left after removal"
 dpkg -s quoxel >/dev/null 2>&1 && fail "still registered after removal"
 echo "deb-test: $(basename "$deb") installs, runs and removes cleanly"
