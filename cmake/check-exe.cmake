@@ -29,18 +29,19 @@ endif()
 string(REGEX MATCH "\n1 24 /\\* RT_MANIFEST \\*/\nBEGIN\n.*\nEND\n" manifest "${resources}")
 string(REGEX MATCH "\n1 VERSIONINFO\n.*\nEND\n" version "${resources}")
 string(REPLACE "." ", " version_numbers "${VERSION}")
-foreach(check IN ITEMS
-    "manifest|<requestedExecutionLevel level=\"\"asInvoker\"\" uiAccess=\"\"false\"\"/>"
-    "manifest|>UTF-8</activeCodePage>"
-    "version|FILEVERSION ${version_numbers}, 0\n"
-    "version|VALUE \"FileVersion\", \"${VERSION}\"\n"
-    "version|VALUE \"ProductName\", \"quoxel\"\n"
-    "version|VALUE \"FileDescription\", \"${DESCRIPTION}\"\n")
-  string(REGEX REPLACE "\\|.*" "" where "${check}")
-  string(REGEX REPLACE "^[a-z]+\\|" "" text "${check}")
-  string(FIND "${${where}}" "${text}" at)
+foreach(element IN ITEMS "<requestedExecutionLevel level=\"\"asInvoker\"\" uiAccess=\"\"false\"\"/>"
+                         ">UTF-8</activeCodePage>")
+  string(FIND "${manifest}" "${element}" at)
   if(at EQUAL -1)
-    message(FATAL_ERROR "the ${where} resource of ${EXE} lacks ${text}")
+    message(FATAL_ERROR "the manifest of ${EXE} lacks ${element}")
   endif()
-  message(STATUS "${where} has ${text}")
+  message(STATUS "manifest has ${element}")
+endforeach()
+foreach(line IN ITEMS "FILEVERSION ${version_numbers}, 0" "VALUE \"FileVersion\", \"${VERSION}\""
+                      "VALUE \"ProductName\", \"quoxel\"" "VALUE \"FileDescription\", \"${DESCRIPTION}\"")
+  string(FIND "${version}" "${line}\n" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the version information of ${EXE} lacks ${line}")
+  endif()
+  message(STATUS "version information has ${line}")
 endforeach()
