@@ -1,7 +1,7 @@
 // quoxel FILE: exchange the two 4-bit halves of every byte of FILE from offset 4 to its end,
 // in place. The first four bytes are never read or written; running it twice restores the file.
-#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/types.h>
 #include <unistd.h>
 #endif
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-constexpr long kept_bytes = 4;            // the leading bytes left as they are
+constexpr std::int64_t kept_bytes = 4;    // the leading bytes left as they are
 constexpr std::size_t block_size = 2048;  // bytes moved per read and per write
 
 // 0xAB -> 0xBA. The result fits in 8 bits by construction.
@@ -28,19 +29,39 @@ constexpr std::uint8_t swap_halves(std::uint8_t b) {
 static_assert(swap_halves(0x12) == 0x21 && swap_halves(0xA5) == 0x5A);
 static_assert(swap_halves(0x00) == 0x00 && swap_halves(0x77) == 0x77 && swap_halves(0xFF) == 0xFF);
 
+// Positions and sizes are 64 bits wide on every platform, so that a file of any size converts:
+// the long that fseek and ftell take has 32 bits on Windows and on 32-bit POSIX systems.
+#ifdef _WIN32
+int seek64(std::FILE* stream, std::int64_t offset, int origin) {
+    if (_fseeki64(stream, offset, origin) != 0) return -1;
+    // MinGW-w64's 32-bit _fseeki64 goes through fsetpos and leaves the end-of-file indicator set;
+    // a seek must clear it, or a later failed write would be reported as an end of file.
+    std::clearerr(stream);
+    return 0;
+}
+std::int64_t tell64(std::FILE* stream) { return _ftelli64(stream); }
+#else
+static_assert(sizeof(off_t) == sizeof(std::int64_t), "build with _FILE_OFFSET_BITS=64");
+int seek64(std::FILE* stream, std::int64_t offset, int origin) { return fseeko(stream, offset, origin); }
+std::int64_t tell64(std::FILE* stream) { return ftello(stream); }
+#endif
+
 // Converts `length` bytes from absolute `offset`, block by block: seek, read, convert, seek back,
-// write. No position is taken over from the previous block.
-void reverse_nibbles(std::FILE* stream, long offset, std::size_t length) {
+// write. On an update stream a read may not follow a write without a positioning call, so each
+// block seeks before its read as well as before its write; no position is taken over from the
+// previous block. The count is 64 bits wide like the offset: a size_t count would wrap on a
+// 32-bit system and convert only the first part of a file of 4 GiB or more.
+void reverse_nibbles(std::FILE* stream, std::int64_t offset, std::uint64_t length) {
     std::uint8_t buffer[block_size];
     while (length != 0) {
-        std::size_t const n = std::min(length, block_size);
-        if (std::fseek(stream, offset, SEEK_SET) != 0) report_call_error("fseek");
+        std::size_t const n = length < block_size ? static_cast<std::size_t>(length) : block_size;
+        if (seek64(stream, offset, SEEK_SET) != 0) report_call_error("fseek");
         if (std::fread(buffer, 1, n, stream) != n) report_transfer_error("fread", stream);
         for (std::uint8_t& b : std::span(buffer, n)) b = swap_halves(b);
-        if (std::fseek(stream, offset, SEEK_SET) != 0) report_call_error("fseek");
+        if (seek64(stream, offset, SEEK_SET) != 0) report_call_error("fseek");
         if (std::fwrite(buffer, 1, n, stream) != n) report_transfer_error("fwrite", stream);
         length -= n;
-        offset += static_cast<long>(n);  // n <= block_size
+        offset += static_cast<std::int64_t>(n);  // n <= block_size
     }
 }
 
@@ -59,13 +80,11 @@ void open_standard_descriptors() {
 }
 
 // The position after the seek to the end is the file's size only if nothing can be read there.
-// Where long has 32 bits (Windows), that of a file of 2 GiB or more wraps: it comes out negative,
-// or as a small number short of the end. A device or pseudo file (/dev/zero, /proc/cpuinfo)
-// reports a size of 0 or so and then gives data without end. Either would convert the wrong
-// range, or never stop; one byte read at the reported end tells them from a plain file.
-bool size_is_exact(std::FILE* stream, long size) {
-    if (size < 0) return false;
-    if (std::fseek(stream, size, SEEK_SET) != 0) report_call_error("fseek");
+// A device or pseudo file (/dev/zero, /proc/cpuinfo) reports a size of 0 or so and then gives
+// data without end, which would convert the wrong range or never stop; one byte read at the
+// reported end tells it from a plain file or a block device.
+bool size_is_exact(std::FILE* stream, std::int64_t size) {
+    if (seek64(stream, size, SEEK_SET) != 0) report_call_error("fseek");
     std::uint8_t probe[1];
     return std::fread(probe, 1, sizeof probe, stream) == 0;
 }
@@ -83,24 +102,29 @@ int main(int argc, char* argv[]) {
     }
 
     open_standard_descriptors();
+#ifdef SIGXFSZ
+    // Under a file size limit (ulimit -f) a write past it would end the process by this signal,
+    // without a word and with the file part-converted; ignored, the write fails with EFBIG and is
+    // reported like any other failed write.
+    if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) report_call_error("signal");
+#endif
     std::FILE* const stream = std::fopen(argv[1], "r+b");
     if (stream == nullptr) report_call_error("fopen");
     // Unbuffered, so that every block reaches the file through its own fwrite and a failed write
     // is reported there, not lost at exit nor surfacing at the next seek.
     if (std::setvbuf(stream, nullptr, _IONBF, 0) != 0) report_call_error("setvbuf");
 
-    if (std::fseek(stream, 0, SEEK_END) != 0) report_call_error("fseek");
-    long const size = std::ftell(stream);
+    if (seek64(stream, 0, SEEK_END) != 0) report_call_error("fseek");
+    std::int64_t const size = tell64(stream);
     if (size == -1) report_call_error("ftell");
     if (!size_is_exact(stream, size)) {
-        // A narrow long cannot hold the size; elsewhere the file has no end to seek to.
-        errno = sizeof(long) < sizeof(std::int64_t) ? EFBIG : ESPIPE;
+        errno = ESPIPE;  // the file has no end to seek to
         report_call_error("ftell");
     }
 
     // Below 4 bytes the count wraps to a huge number; the first read then finds end of file
     // (nothing follows the measured end) and reports it, leaving the file untouched.
-    reverse_nibbles(stream, kept_bytes, static_cast<std::size_t>(size - kept_bytes));
+    reverse_nibbles(stream, kept_bytes, static_cast<std::uint64_t>(size - kept_bytes));
 
     if (std::fclose(stream) != 0) report_call_error("fclose");
     return 0;

@@ -35,11 +35,11 @@ Outcome run_tool(const std::vector<std::string>& args, const RunOptions& options
         int const out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         int const err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-        if (options.stderr_closed) close(2);
+        for (int fd : options.closed) close(fd);
         rlimit const limit{options.file_size_limit, options.file_size_limit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-        signal(SIGXFSZ, SIG_IGN);
-        alarm(60);  // survives exec; its signal ends the tool
+        signal(SIGXFSZ, options.file_size_signal ? SIG_DFL : SIG_IGN);
+        alarm(options.seconds);  // survives exec; its signal ends the tool
         execvp(cargv[0], cargv.data());
         _exit(127);
     }

@@ -1,6 +1,7 @@
 // Runs the tool as a child process with its output captured (POSIX hosts).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,14 @@ struct Outcome {
 };
 
 struct RunOptions {
-    unsigned long file_size_limit = 64UL << 20;  // bytes; no test file comes near it
-    bool stderr_closed = false;                  // start the tool with descriptor 2 closed
+    std::uint64_t file_size_limit = 64U << 20;  // bytes; no ordinary test file comes near it
+    bool file_size_signal = false;              // leave SIGXFSZ at its default action, as a shell does
+    std::vector<int> closed{};                  // standard descriptors the tool starts without
+    unsigned seconds = 60;                      // then the tool is killed
 };
 
 // Runs the tool with `args` (QUOXEL_TOOL, optionally under QUOXEL_EMULATOR). A tool that runs
 // away fails the test instead of filling the disk or hanging it: the child has a file size limit
-// (RLIMIT_FSIZE, with SIGXFSZ ignored so that a write past it fails with EFBIG instead of killing
-// the child) and is killed after a minute.
+// (RLIMIT_FSIZE; SIGXFSZ ignored unless asked otherwise, so that a write past it fails with EFBIG
+// whatever the tool does about the signal) and is killed after `seconds`.
 Outcome run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
