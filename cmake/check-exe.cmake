@@ -29,6 +29,7 @@ endif()
 string(REGEX MATCH "\n1 24 /\\* RT_MANIFEST \\*/\nBEGIN\n.*\nEND\n" manifest "${resources}")
 string(REGEX MATCH "\n1 VERSIONINFO\n.*\nEND\n" version "${resources}")
 string(REPLACE "." ", " version_numbers "${VERSION}")
+get_filename_component(exe_name "${EXE}" NAME)
 foreach(element IN ITEMS "<requestedExecutionLevel level=\"\"asInvoker\"\" uiAccess=\"\"false\"\"/>"
                          ">UTF-8</activeCodePage>")
   string(FIND "${manifest}" "${element}" at)
@@ -38,7 +39,8 @@ foreach(element IN ITEMS "<requestedExecutionLevel level=\"\"asInvoker\"\" uiAcc
   message(STATUS "manifest has ${element}")
 endforeach()
 foreach(line IN ITEMS "FILEVERSION ${version_numbers}, 0" "VALUE \"FileVersion\", \"${VERSION}\""
-                      "VALUE \"ProductName\", \"quoxel\"" "VALUE \"FileDescription\", \"${DESCRIPTION}\"")
+                      "VALUE \"ProductName\", \"quoxel\"" "VALUE \"FileDescription\", \"${DESCRIPTION}\""
+                      "VALUE \"OriginalFilename\", \"${exe_name}\"")
   string(FIND "${version}" "${line}\n" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "the version information of ${EXE} lacks ${line}")

@@ -17,14 +17,21 @@ add_test(NAME windows.recipe
   COMMAND sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${target_dir} ${WINE})
 set_tests_properties(windows.recipe PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
 
-# quoxel.exe needs nothing beyond what every Windows system has, and carries its manifest and
-# version information; the zip holds it with README.txt and LICENSE.txt in CRLF.
+# The drop front end on a folder of awkward names, dropped three times.
+add_test(NAME windows.drop
+  COMMAND sh ${PROJECT_SOURCE_DIR}/tests/drop-test.sh $<TARGET_FILE:quoxel> ${target_dir} ${WINE})
+set_tests_properties(windows.drop PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
+
+# Each program needs nothing beyond what every Windows system has, and carries its manifest and
+# version information; the zip holds them with README.txt and LICENSE.txt in CRLF.
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
 find_program(MINGW_WINDRES i686-w64-mingw32-windres REQUIRED)
-add_test(NAME windows.exe
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
-          -DEXE=${target_dir}/quoxel.exe -DVERSION=${PROJECT_VERSION} "-DDESCRIPTION=${PROJECT_DESCRIPTION}"
-          -P ${PROJECT_SOURCE_DIR}/cmake/check-exe.cmake)
+foreach(exe_name IN ITEMS quoxel drop-files-here)
+  add_test(NAME windows.${exe_name}.exe
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
+            -DEXE=${target_dir}/${exe_name}.exe -DVERSION=${PROJECT_VERSION}
+            "-DDESCRIPTION=${${exe_name}_description}" -P ${PROJECT_SOURCE_DIR}/cmake/check-exe.cmake)
+endforeach()
 add_test(NAME windows.zip
   COMMAND ${CMAKE_COMMAND} -DZIP=${target_dir}/quoxel-${PROJECT_VERSION}-win32.zip
           -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/check-zip.cmake)
