@@ -1,7 +1,8 @@
 # cmake -DZIP=... -DSOURCE_DIR=... -P check-zip.cmake
 cmake_minimum_required(VERSION 3.25)
-# Fails unless the Windows zip holds exactly quoxel.exe, README.txt and LICENSE.txt in one folder,
-# the two text files being README.md and LICENSE with CRLF line ends.
+# Fails unless the Windows zip holds exactly quoxel.exe, drop-files-here.exe, README.txt and
+# LICENSE.txt in one folder, the two text files being doc/windows-readme.txt and LICENSE with CRLF
+# line ends.
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${ZIP} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "cannot list ${ZIP}")
@@ -16,15 +17,15 @@ foreach(entry IN LISTS entries)
   endif()
 endforeach()
 list(SORT files)
-if(NOT files STREQUAL "LICENSE.txt;README.txt;quoxel.exe")
-  message(FATAL_ERROR "${ZIP} holds ${files}, not LICENSE.txt, README.txt and quoxel.exe")
+if(NOT files STREQUAL "LICENSE.txt;README.txt;drop-files-here.exe;quoxel.exe")
+  message(FATAL_ERROR "${ZIP} holds ${files}, not LICENSE.txt, README.txt, drop-files-here.exe and quoxel.exe")
 endif()
 
 string(RANDOM LENGTH 12 run)
 set(dir ${CMAKE_CURRENT_BINARY_DIR}/zip-check-${run})
 file(ARCHIVE_EXTRACT INPUT ${ZIP} DESTINATION ${dir})
 set(packed_names README.txt LICENSE.txt)
-set(source_names README.md LICENSE)
+set(source_names doc/windows-readme.txt LICENSE)
 foreach(packed source IN ZIP_LISTS packed_names source_names)
   file(GLOB_RECURSE found ${dir}/*/${packed})
   # Compared as bytes, one hex pair and a space each, since a text read drops CRs.

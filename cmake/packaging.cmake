@@ -1,5 +1,5 @@
-# Installation and packages. On Windows: a .zip with quoxel.exe, README.txt and LICENSE.txt, the
-# text files made from README.md and LICENSE with CRLF line ends. Elsewhere: bin/quoxel, its
+# Installation and packages. On Windows: a .zip with quoxel.exe, drop-files-here.exe, README.txt
+# and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends. Elsewhere: bin/quoxel, its
 # manual page, and the changelog and copyright file that a Debian package carries, packaged as a
 # .deb. The version is that of project(); package timestamps come from SOURCE_DATE_EPOCH, by
 # default the time of the last commit (cmake/cpack-config.cmake), so that two builds of one
@@ -15,8 +15,8 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-config.cmake)
 set(CPACK_QUOXEL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 
 if(WIN32)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS README.md LICENSE)
-  set(sources README.md LICENSE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/windows-readme.txt LICENSE)
+  set(sources doc/windows-readme.txt LICENSE)
   set(packed README.txt LICENSE.txt)
   foreach(source packed IN ZIP_LISTS sources packed)
     file(READ ${PROJECT_SOURCE_DIR}/${source} text)
@@ -24,7 +24,7 @@ if(WIN32)
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${packed} "${text}")
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${packed} DESTINATION .)
   endforeach()
-  install(TARGETS quoxel RUNTIME DESTINATION .)
+  install(TARGETS quoxel drop-files-here RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME quoxel-${PROJECT_VERSION}-win32)
 else()

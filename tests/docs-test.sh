@@ -1,6 +1,7 @@
 #!/bin/sh
 # docs-test.sh SOURCE_DIR MANPAGE: the manual page renders without warnings, and every example
-# diagnostic in the README and the manual page names a line of quoxel.cpp that reports that call.
+# diagnostic in the README, the manual page and the Windows README names a line of quoxel.cpp
+# that reports that call.
 set -eu
 src=$1 man=$2
 status=0
@@ -11,7 +12,7 @@ if command -v mandoc >/dev/null; then
     mandoc -T lint -W warning "$man" || status=1
 fi
 
-for doc in "$src/README.md" "$man"; do
+for doc in "$src/README.md" "$man" "$src/doc/windows-readme.txt"; do
     examples=$(grep -o -E 'quoxel\.cpp:[0-9]+:[a-z_]+:[a-z]+' "$doc" || true)
     [ -n "$examples" ] || { echo "$doc: no example diagnostics"; status=1; }
     for example in $examples; do
