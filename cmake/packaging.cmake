@@ -1,18 +1,26 @@
 # Installation and packages. On Windows: a .zip with quoxel.exe, drop-files-here.exe, README.txt
-# and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends. Elsewhere: bin/quoxel, its
-# manual page, and the changelog and copyright file that a Debian package carries, packaged as a
-# .deb. The version is that of project(); package timestamps come from SOURCE_DATE_EPOCH, by
-# default the time of the last commit (cmake/cpack-config.cmake), so that two builds of one
-# commit give the same bytes.
+# and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends.
+# Elsewhere: bin/quoxel, its manual page, and the changelog and copyright file that a Debian
+# package carries, packaged as a .deb. The version is that of project(), and the newest entry of
+# packaging/changelog dates it: the manual page and the packages take that date, so that every
+# build of a release gives the same bytes, from a checkout or a tarball, under any umask or time
+# zone (cmake/changelog.cmake, cmake/cpack-config.cmake).
 include(GNUInstallDirs)
+include(cmake/changelog.cmake)
+set(QUOXEL_MAINTAINER "The quoxel developers <quoxel@example.org>" CACHE STRING
+    "Maintainer of the Debian package and its changelog entry: set your own for a package you publish")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
+quoxel_read_changelog(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_VERSION} "${QUOXEL_MAINTAINER}")
 configure_file(doc/quoxel.1 quoxel.1 @ONLY)
 set(CPACK_PACKAGE_NAME quoxel)
 set(CPACK_PACKAGE_VENDOR "The quoxel developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-config.cmake)
-set(CPACK_QUOXEL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_QUOXEL_EPOCH ${QUOXEL_RELEASE_EPOCH})
+# Folders made by an install or in a package are rwxr-xr-x whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/windows-readme.txt LICENSE)
@@ -28,11 +36,7 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME quoxel-${PROJECT_VERSION}-win32)
 else()
-  # The changelog records each version; its newest entry must be this one.
-  file(STRINGS packaging/changelog newest LIMIT_COUNT 1)
-  if(NOT newest MATCHES "^quoxel \\(${PROJECT_VERSION}\\) ")
-    message(FATAL_ERROR "packaging/changelog has no entry for version ${PROJECT_VERSION} on top")
-  endif()
+  set(CPACK_STRIP_FILES ON)  # the Windows programs are stripped when linked
 
   # The copyright file in Debian's machine-readable form, made from LICENSE.
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
@@ -49,18 +53,24 @@ else()
   find_program(GZIP gzip REQUIRED)
   add_custom_command(OUTPUT quoxel.1.gz DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/quoxel.1
                      COMMAND ${GZIP} -9nc quoxel.1 > quoxel.1.gz)
-  add_custom_command(OUTPUT changelog.gz DEPENDS packaging/changelog
-                     COMMAND ${GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > changelog.gz)
+  file(GENERATE OUTPUT changelog CONTENT "${QUOXEL_CHANGELOG}")
+  add_custom_command(OUTPUT changelog.gz DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog
+                     COMMAND ${GZIP} -9nc changelog > changelog.gz)
   add_custom_target(compressed_docs ALL DEPENDS quoxel.1.gz changelog.gz)
 
+  # Every install writes uninstall.cmake beside install_manifest.txt, which removes exactly the
+  # files it installed and the folders it created (cmake/uninstall-record.cmake).
+  set(destinations ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR})
+  install(CODE "include(${PROJECT_SOURCE_DIR}/cmake/uninstall-record.cmake)
+                quoxel_record_folders(${destinations})")
   install(TARGETS quoxel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quoxel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_BINARY_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(CODE "quoxel_write_uninstall(${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake.in
+                                       ${PROJECT_BINARY_DIR}/uninstall.cmake)")
 
   set(CPACK_GENERATOR DEB)
-  set(QUOXEL_MAINTAINER "The quoxel developers <quoxel@example.org>" CACHE STRING
-      "Maintainer field of the Debian package: set your own address for a package you publish")
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUOXEL_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "quoxel rewrites one existing file in place: every byte from offset 4 to
 the end has its two 4-bit halves exchanged (0xAB becomes 0xBA). The first
@@ -70,5 +80,6 @@ failed library call, with exit status 1.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb-member-modes.cmake)
 endif()
 include(CPack)
