@@ -135,19 +135,19 @@ void get_bytes_seek(long offset, std::FILE* stream, void* buffer, std::size_t le
 }
 
 void put_byte(std::uint32_t value, std::FILE* stream) {
-    std::uint8_t const b[1] = {static_cast<std::uint8_t>(value & 0xFFU)};
+    std::uint8_t const b[1] = {static_cast<std::uint8_t>(value)};
     if (std::fwrite(b, 1, sizeof b, stream) != sizeof b) report_transfer_error("fwrite", stream);
 }
 
 void put_16_be(std::uint32_t value, std::FILE* stream) {
     std::uint8_t b[2];
-    write_16_be(static_cast<std::uint16_t>(value & 0xFFFFU), b);
+    write_16_be(static_cast<std::uint16_t>(value), b);
     if (std::fwrite(b, 1, sizeof b, stream) != sizeof b) report_transfer_error("fwrite", stream);
 }
 
 void put_16_le(std::uint32_t value, std::FILE* stream) {
     std::uint8_t b[2];
-    write_16_le(static_cast<std::uint16_t>(value & 0xFFFFU), b);
+    write_16_le(static_cast<std::uint16_t>(value), b);
     if (std::fwrite(b, 1, sizeof b, stream) != sizeof b) report_transfer_error("fwrite", stream);
 }
 

@@ -12,6 +12,8 @@
 
 namespace util {
 
+// ---- Failure reports. The tool uses this section and nothing else of the library. ----
+
 // The last path component of `path`, after either separator, so that the report names the same
 // file whatever directory or separator the compiler put into __FILE__.
 consteval const char* base_name(const char* path) {
@@ -22,8 +24,25 @@ consteval const char* base_name(const char* path) {
     return name;
 }
 
-// The reports behind the macros below. Each takes the location of the failed check; each saves
-// the error number before it writes anything, so the text printed is that of the failed call.
+// The three report forms. They are macros so that file, line and function are those of the
+// check that expands them, never of the report's own code. Each writes one line on standard
+// error and exits with status 1.
+
+// After a call that failed through its result and left the reason in errno (fopen, fseek, ...).
+#define report_call_error(call) \
+    ::util::fail_call(::util::base_name(__FILE__), __LINE__, __func__, (call))
+
+// After fread or fwrite moved fewer bytes than asked; `stream` is the stream of that transfer.
+#define report_transfer_error(call, stream) \
+    ::util::fail_transfer(::util::base_name(__FILE__), __LINE__, __func__, (call), (stream))
+
+// After a value was rejected by the program's own test, with no system error behind it.
+#define report_error_message(message) \
+    ::util::fail_message(::util::base_name(__FILE__), __LINE__, __func__, (message))
+
+// The functions behind the macros, which pass them the location of the failed check. fail_call
+// and fail_transfer save the error number before they write anything, so that the text printed
+// is that of the failed call; fail_message prints no system text and saves nothing.
 
 // "file:line:function:call: <system text>\n"
 [[noreturn]] void fail_call(const char* file, int line, const char* function, const char* call);
@@ -37,42 +56,63 @@ consteval const char* base_name(const char* path) {
 [[noreturn]] void fail_message(const char* file, int line, const char* function,
                                const char* message);
 
+// ---- The library ----
+
 // Byte-order codecs: pure functions between bytes in memory and unsigned integers. "le" puts the
 // least significant byte first, "be" the most significant. A reader reads exactly its width from
 // `p`, a writer writes exactly its width to `p`; the caller provides the room. They cannot fail.
 
-constexpr std::uint16_t read_16_le(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[1] << 8 | p[0]);  // at most 0xFFFF
+[[nodiscard]] constexpr std::uint16_t read_16_le(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[1] << 8 |
+                                      p[0]);
 }
-constexpr std::uint16_t read_16_be(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);  // at most 0xFFFF
+[[nodiscard]] constexpr std::uint16_t read_16_be(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 |
+                                      p[1]);
 }
-constexpr std::uint32_t read_32_le(const std::uint8_t* p) {
-    return std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+[[nodiscard]] constexpr std::uint32_t read_32_le(const std::uint8_t* p) {
+    return std::uint32_t{p[3]} << 24 |
+           std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[1]} << 8 |
+           std::uint32_t{p[0]};
 }
-constexpr std::uint32_t read_32_be(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+[[nodiscard]] constexpr std::uint32_t read_32_be(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 |
+           std::uint32_t{p[1]} << 16 |
+           std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
 }
-constexpr std::uint64_t read_64_be(const std::uint8_t* p) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) value = value << 8 | p[i];
-    return value;
+[[nodiscard]] constexpr std::uint64_t read_64_be(const std::uint8_t* p) {
+    return std::uint64_t{p[0]} << 56 |
+           std::uint64_t{p[1]} << 48 |
+           std::uint64_t{p[2]} << 40 |
+           std::uint64_t{p[3]} << 32 |
+           std::uint64_t{p[4]} << 24 |
+           std::uint64_t{p[5]} << 16 |
+           std::uint64_t{p[6]} << 8 |
+           std::uint64_t{p[7]};
 }
 
-// The casts below keep the low byte of the shifted value, which is the point.
+// Each cast keeps the low byte of the shifted value, which is the point.
 constexpr void write_16_le(std::uint16_t value, std::uint8_t* p) {
-    p[0] = static_cast<std::uint8_t>(value & 0xFFU);
+    p[0] = static_cast<std::uint8_t>(value);
     p[1] = static_cast<std::uint8_t>(value >> 8);
 }
 constexpr void write_16_be(std::uint16_t value, std::uint8_t* p) {
     p[0] = static_cast<std::uint8_t>(value >> 8);
-    p[1] = static_cast<std::uint8_t>(value & 0xFFU);
+    p[1] = static_cast<std::uint8_t>(value);
 }
 constexpr void write_32_le(std::uint32_t value, std::uint8_t* p) {
-    for (int i = 0; i < 4; ++i, value >>= 8) p[i] = static_cast<std::uint8_t>(value & 0xFFU);
+    p[0] = static_cast<std::uint8_t>(value);
+    p[1] = static_cast<std::uint8_t>(value >> 8);
+    p[2] = static_cast<std::uint8_t>(value >> 16);
+    p[3] = static_cast<std::uint8_t>(value >> 24);
 }
 constexpr void write_32_be(std::uint32_t value, std::uint8_t* p) {
-    for (int i = 3; i >= 0; --i, value >>= 8) p[i] = static_cast<std::uint8_t>(value & 0xFFU);
+    p[0] = static_cast<std::uint8_t>(value >> 24);
+    p[1] = static_cast<std::uint8_t>(value >> 16);
+    p[2] = static_cast<std::uint8_t>(value >> 8);
+    p[3] = static_cast<std::uint8_t>(value);
 }
 
 // Strict stream reads: each reads exactly its width (or `length` bytes) at the stream's current
@@ -143,18 +183,3 @@ long pad(long offset, long alignment, std::FILE* stream);
 long read_long(const char* text);
 
 }  // namespace util
-
-// The three report forms. They are macros so that file, line and function are those of the
-// check that expands them, never of the report's own code.
-
-// After a call that failed through its result and left the reason in errno (fopen, fseek, ...).
-#define report_call_error(call) \
-    ::util::fail_call(::util::base_name(__FILE__), __LINE__, __func__, (call))
-
-// After fread or fwrite moved fewer bytes than asked; `stream` is the stream of that transfer.
-#define report_transfer_error(call, stream) \
-    ::util::fail_transfer(::util::base_name(__FILE__), __LINE__, __func__, (call), (stream))
-
-// After a value was rejected by the program's own test, with no system error behind it.
-#define report_error_message(message) \
-    ::util::fail_message(::util::base_name(__FILE__), __LINE__, __func__, (message))
