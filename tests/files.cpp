@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <regex>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -67,7 +66,3 @@ Bytes read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
-
-std::string regex_escaped(const std::string& text) {
-    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
-}

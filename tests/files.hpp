@@ -1,4 +1,4 @@
-// Helpers shared by the tests: scratch folders, whole-file reads and writes, regex escaping.
+// Helpers shared by the tests: scratch folders, whole-file reads and writes.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,3 @@ private:
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
 bool exists(const std::string& path);
-
-// `text` with every ECMAScript regex metacharacter escaped, to match it literally in a pattern.
-std::string regex_escaped(const std::string& text);

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "files.hpp"
+#include "report_line.hpp"
 #include "util.hpp"
 
 using namespace util;
@@ -202,43 +202,17 @@ constexpr const char* null_device = "/dev/null";
 constexpr bool posix_devices = true;
 #endif
 
-// Matches the whole of a death test's standard error against an ECMAScript pattern; GoogleTest's
-// own patterns are too simple on some platforms.
-class WholeOutput : public testing::MatcherInterface<const std::string&> {
-public:
-    explicit WholeOutput(std::string pattern) : pattern_(std::move(pattern)) {}
-    bool MatchAndExplain(const std::string& output, testing::MatchResultListener*) const override {
-        return std::regex_match(output, std::regex(pattern_));
-    }
-    void DescribeTo(std::ostream* os) const override { *os << "matches the whole of " << pattern_; }
-
-private:
-    std::string pattern_;
-};
-
-// The whole report line, the line number by pattern.
-testing::Matcher<const std::string&> report(const std::string& file, const std::string& function,
-                                            const std::string& rest) {
-    return testing::MakeMatcher(new WholeOutput(file + "\\.cpp:[1-9][0-9]*:" + function + ": " + regex_escaped(rest) + "\n"));
-}
-testing::Matcher<const std::string&> util_report(const std::string& function, const std::string& call,
-                                                 const std::string& rest) {
-    return report("util", function + ":" + call, rest);
-}
-testing::Matcher<const std::string&> eof(const std::string& function) {
-    return util_report(function, "fread", "unexpected EOF");
-}
 std::string text(int error) { return std::strerror(error); }
 
 TEST(ReportsDeathTest, TheThreeFormsCarryTheLocationOfTheCheck) {
     errno = ENOSPC;
     EXPECT_EXIT(report_call_error("fseek"), testing::ExitedWithCode(1),
-                report("util_test", "TestBody:fseek", text(ENOSPC)));
+                report_line("util_test", "TestBody", "fseek", text(ENOSPC)));
     EXPECT_EXIT(report_error_message("bad number format"), testing::ExitedWithCode(1),
-                report("util_test", "TestBody", "bad number format"));
+                message_line("util_test", "TestBody", "bad number format"));
     TempStream s;
     EXPECT_EXIT((errno = EIO, report_transfer_error("fwrite", s.f)), testing::ExitedWithCode(1),
-                report("util_test", "TestBody:fwrite", "fwrite: " + text(EIO)));
+                report_line("util_test", "TestBody", "fwrite", "fwrite: " + text(EIO)));
 }
 
 // A folder that a death test's child finds too, however death tests are run.
@@ -271,13 +245,13 @@ TEST(ReportsDeathTest, ExitFlushesWhatOtherStreamsHold) {
 
 TEST(StrictStreamsDeathTest, AShortReadAtTheEndIsUnexpectedEofUnderThePlainReader) {
     TempStream s({0x01, 0x02, 0x03});
-    EXPECT_EXIT((std::fseek(s.f, 3, SEEK_SET), get_byte(s.f)), testing::ExitedWithCode(1), eof("get_byte"));
-    EXPECT_EXIT(get_32_le(s.f), testing::ExitedWithCode(1), eof("get_32_le"));
-    EXPECT_EXIT(get_32_be(s.f), testing::ExitedWithCode(1), eof("get_32_be"));
-    EXPECT_EXIT(get_16_be_seek(100, s.f), testing::ExitedWithCode(1), eof("get_16_be"));
-    EXPECT_EXIT(get_64_be_seek(0, s.f), testing::ExitedWithCode(1), eof("get_64_be"));
+    EXPECT_EXIT((std::fseek(s.f, 3, SEEK_SET), get_byte(s.f)), testing::ExitedWithCode(1), report_line("util", "get_byte", "fread", "unexpected EOF"));
+    EXPECT_EXIT(get_32_le(s.f), testing::ExitedWithCode(1), report_line("util", "get_32_le", "fread", "unexpected EOF"));
+    EXPECT_EXIT(get_32_be(s.f), testing::ExitedWithCode(1), report_line("util", "get_32_be", "fread", "unexpected EOF"));
+    EXPECT_EXIT(get_16_be_seek(100, s.f), testing::ExitedWithCode(1), report_line("util", "get_16_be", "fread", "unexpected EOF"));
+    EXPECT_EXIT(get_64_be_seek(0, s.f), testing::ExitedWithCode(1), report_line("util", "get_64_be", "fread", "unexpected EOF"));
     std::uint8_t run[4];
-    EXPECT_EXIT(get_bytes_seek(0, s.f, run, 4), testing::ExitedWithCode(1), eof("get_bytes"));
+    EXPECT_EXIT(get_bytes_seek(0, s.f, run, 4), testing::ExitedWithCode(1), report_line("util", "get_bytes", "fread", "unexpected EOF"));
 }
 
 TEST(StrictStreamsDeathTest, AReadErrorGivesTheSystemText) {
@@ -287,9 +261,9 @@ TEST(StrictStreamsDeathTest, AReadErrorGivesTheSystemText) {
     ASSERT_NE(directory, nullptr);
     std::uint8_t run[4];
     EXPECT_EXIT(get_bytes(directory, run, 4), testing::ExitedWithCode(1),
-                util_report("get_bytes", "fread", "fread: " + text(EISDIR)));
+                report_line("util", "get_bytes", "fread", "fread: " + text(EISDIR)));
     EXPECT_EXIT(get_16_le(directory), testing::ExitedWithCode(1),
-                util_report("get_16_le", "fread", "fread: " + text(EISDIR)));
+                report_line("util", "get_16_le", "fread", "fread: " + text(EISDIR)));
     std::fclose(directory);
 }
 
@@ -299,22 +273,22 @@ TEST(StrictStreamsDeathTest, AShortWriteIsReportedByThePlainWriter) {
         ASSERT_NE(full, nullptr);
         std::setvbuf(full, nullptr, _IONBF, 0);
         EXPECT_EXIT(put_32_be(1, full), testing::ExitedWithCode(1),
-                    util_report("put_32_be", "fwrite", "fwrite: " + text(ENOSPC)));
+                    report_line("util", "put_32_be", "fwrite", "fwrite: " + text(ENOSPC)));
         EXPECT_EXIT(put_16_le_seek(1, 0, full), testing::ExitedWithCode(1),
-                    util_report("put_16_le", "fwrite", "fwrite: " + text(ENOSPC)));
+                    report_line("util", "put_16_le", "fwrite", "fwrite: " + text(ENOSPC)));
         std::fclose(full);
     }
 
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
     EXPECT_EXIT(put_byte(1, read_only), testing::ExitedWithCode(1),
-                util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+                report_line("util", "put_byte", "fwrite", "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_16_be(1, read_only), testing::ExitedWithCode(1),
-                util_report("put_16_be", "fwrite", "fwrite: " + text(EBADF)));
+                report_line("util", "put_16_be", "fwrite", "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_32_le(1, read_only), testing::ExitedWithCode(1),
-                util_report("put_32_le", "fwrite", "fwrite: " + text(EBADF)));
+                report_line("util", "put_32_le", "fwrite", "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_bytes(read_only, "ab", 2), testing::ExitedWithCode(1),
-                util_report("put_bytes", "fwrite", "fwrite: " + text(EBADF)));
+                report_line("util", "put_bytes", "fwrite", "fwrite: " + text(EBADF)));
     std::fclose(read_only);
 }
 
@@ -337,7 +311,7 @@ TEST(StrictStreamsDeathTest, AFailedSeekNamesTheSeekVariant) {
         {"put_bytes_seek", [&] { put_bytes_seek(-1, s.f, run, 1); }},
     };
     for (const auto& [name, call] : variants) {
-        EXPECT_EXIT(call(), testing::ExitedWithCode(1), util_report(name, "fseek", text(EINVAL))) << name;
+        EXPECT_EXIT(call(), testing::ExitedWithCode(1), report_line("util", name, "fseek", text(EINVAL))) << name;
     }
 }
 
@@ -378,15 +352,15 @@ TEST(DumpDeathTest, ReportsTheStreamThatFailed) {
             std::FILE* out = std::fopen(out_path.c_str(), "wb");
             dump(in.f, out, 0, 6000);
         },
-        testing::ExitedWithCode(1), eof("dump"));
+        testing::ExitedWithCode(1), report_line("util", "dump", "fread", "unexpected EOF"));
     EXPECT_EQ(read_file(out_path), Bytes(source.begin(), source.begin() + 4096));  // the whole blocks
 
-    EXPECT_EXIT(dump(in.f, in.f, -5, 1), testing::ExitedWithCode(1), util_report("dump", "fseek", text(EINVAL)));
+    EXPECT_EXIT(dump(in.f, in.f, -5, 1), testing::ExitedWithCode(1), report_line("util", "dump", "fseek", text(EINVAL)));
 
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
     EXPECT_EXIT(dump(in.f, read_only, 0, 10), testing::ExitedWithCode(1),
-                util_report("dump", "fwrite", "fwrite: " + text(EBADF)));
+                report_line("util", "dump", "fwrite", "fwrite: " + text(EBADF)));
     std::fclose(read_only);
 }
 
@@ -410,15 +384,15 @@ TEST(Pad, FillsWithZerosUpToTheBoundary) {
 
 TEST(PadDeathTest, RejectsWhatItCannotAlign) {
     TempStream s;
-    EXPECT_EXIT(pad(3, 0, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad alignment"));
-    EXPECT_EXIT(pad(-1, 4, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
-    EXPECT_EXIT(pad(LONG_MAX - 2, 8, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
-    EXPECT_EXIT(pad(LONG_MAX, 2, s.f), testing::ExitedWithCode(1), report("util", "pad", "bad offset"));
+    EXPECT_EXIT(pad(3, 0, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad alignment"));
+    EXPECT_EXIT(pad(-1, 4, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad offset"));
+    EXPECT_EXIT(pad(LONG_MAX - 2, 8, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad offset"));
+    EXPECT_EXIT(pad(LONG_MAX, 2, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad offset"));
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
     for (const long alignment : {2L, LONG_MAX}) {  // the gap up to LONG_MAX itself is no overflow
         EXPECT_EXIT(pad(1, alignment, read_only), testing::ExitedWithCode(1),
-                    util_report("put_byte", "fwrite", "fwrite: " + text(EBADF)));
+                    report_line("util", "put_byte", "fwrite", "fwrite: " + text(EBADF)));
     }
     std::fclose(read_only);
 }
@@ -463,12 +437,12 @@ TEST(ReadLongDeathTest, RejectsTrailingTextAndOutOfRangeNumbers) {
     inputs.push_back("12\xff");  // a negative char is text left all the same (Wine's strtol fails on it)
 #endif
     for (const char* input : inputs) {
-        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), report("util", "read_long", "bad number format"))
+        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), message_line("util", "read_long", "bad number format"))
             << '"' << input << '"';
     }
     // The range is tested before the trailing text.
     for (const char* input : {"99999999999999999999999", "-99999999999999999999999", "99999999999999999999999zz"}) {
-        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), util_report("read_long", "strtol", text(ERANGE)))
+        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), report_line("util", "read_long", "strtol", text(ERANGE)))
             << '"' << input << '"';
     }
 }
