@@ -1,26 +1,63 @@
 #!/bin/sh
-# docs-test.sh SOURCE_DIR MANPAGE: the manual page renders without warnings, and every example
-# diagnostic in the README, the manual page and the Windows README names a line of quoxel.cpp
-# that reports that call.
+# docs-test.sh SOURCE_DIR MANPAGE: the manual page renders without warnings; every example report
+# in the README, the manual page and the Windows README names a line of quoxel.cpp that reports
+# that call, in the function it names; and the block size and the number of kept bytes that the
+# documents state are those quoxel.cpp defines. Every mismatch is named, with where the call is
+# reported now, before the test fails.
 set -eu
 src=$1 man=$2
-status=0
+. "$(dirname "$0")/common.sh"
+source=$src/quoxel.cpp
+docs="$src/README.md $man $src/doc/windows-readme.txt"
+mismatches=0
+mismatch() { printf '%s\n' "$*"; mismatches=$((mismatches + 1)); }
 
-out=$(groff -ww -z -man "$man" 2>&1) || { echo "groff failed"; status=1; }
-[ -z "$out" ] || { printf 'groff: %s\n' "$out"; status=1; }
+out=$(groff -ww -z -man "$man" 2>&1) || mismatch "groff failed"
+[ -z "$out" ] || mismatch "groff: $out"
 if command -v mandoc >/dev/null; then
-    mandoc -T lint -W warning "$man" || status=1
+    mandoc -T lint -W warning "$man" || mismatch "mandoc finds fault with $man"
 fi
 
-for doc in "$src/README.md" "$man" "$src/doc/windows-readme.txt"; do
-    examples=$(grep -o -E 'quoxel\.cpp:[0-9]+:[a-z_]+:[a-z]+' "$doc" || true)
-    [ -n "$examples" ] || { echo "$doc: no example diagnostics"; status=1; }
-    for example in $examples; do
-        line=$(echo "$example" | cut -d: -f2) call=$(echo "$example" | cut -d: -f4)
-        if ! sed -n "${line}p" "$src/quoxel.cpp" | grep -q "report_[a-z_]*(\"$call\""; then
-            echo "$doc: $example: line $line of quoxel.cpp does not report \"$call\""
-            status=1
-        fi
+# "LINE FUNCTION CALL" for each report in quoxel.cpp; the function is the last definition above it,
+# a line that starts in the first column and ends with "{".
+sites=$(awk '
+    /^[A-Za-z].*\(.*\) \{$/ { function_name = $0; sub(/\(.*/, "", function_name); sub(/.*[ *]/, "", function_name) }
+    match($0, /report_[a-z_]+\("[a-z]+"/) {
+        call = substr($0, RSTART, RLENGTH); sub(/.*\("/, "", call); sub(/"$/, "", call)
+        print NR, function_name, call
+    }' "$source")
+for doc in $docs; do
+    for example in $(grep -o -E 'quoxel\.cpp:[0-9]+:[a-z_]+:[a-z]+' "$doc" || true); do
+        line=$(echo "$example" | cut -d: -f2) function=$(echo "$example" | cut -d: -f3) call=$(echo "$example" | cut -d: -f4)
+        echo "$sites" | grep -q -x "$line $function $call" && continue
+        now=$(echo "$sites" | awk -v call="$call" '$3 == call { printf " quoxel.cpp:%s:%s:%s", $1, $2, $3 }')
+        mismatch "$doc: $example: quoxel.cpp reports $call at${now:- no line}"
     done
 done
-exit $status
+for doc in "$src/README.md" "$man"; do
+    grep -q -E 'quoxel\.cpp:[0-9]+:' "$doc" || mismatch "$doc: no example report"
+done
+
+# The block size and the kept bytes, as quoxel.cpp defines them and as the documents state them:
+# "2048-byte block", "blocks of 2048 bytes"; "from offset 4", "first four bytes", "4-byte lead-in".
+block=$(sed -n 's/^constexpr std::size_t block_size = \([0-9]*\);.*/\1/p' "$source")
+kept=$(sed -n 's/^constexpr std::int64_t kept_bytes = \([0-9]*\);.*/\1/p' "$source")
+[ -n "$block" ] && [ -n "$kept" ] || fail "quoxel.cpp defines no block_size or no kept_bytes"
+numbers() {  # PATTERN DOC: the number in each match, a number word made a number
+    grep -o -E "$1" "$2" | sed -e 's/one/1/;s/two/2/;s/three/3/;s/four/4/;s/five/5/;s/six/6/;s/eight/8/' |
+        grep -o -E '[0-9]+' || true
+}
+for doc in $docs; do
+    for stated in $(numbers '[0-9]+-byte blocks?|blocks of [0-9]+ bytes' "$doc"); do
+        [ "$stated" = "$block" ] || mismatch "$doc: states a block of $stated bytes; quoxel.cpp's block_size is $block"
+    done
+    for stated in $(numbers 'from offset [0-9]+|first ([0-9]+|[a-z]+) bytes|[0-9]+-byte lead-in' "$doc"); do
+        [ "$stated" = "$kept" ] || mismatch "$doc: states $stated kept bytes; quoxel.cpp's kept_bytes is $kept"
+    done
+done
+for doc in "$src/README.md" "$man"; do
+    [ -n "$(numbers '[0-9]+-byte blocks?|blocks of [0-9]+ bytes' "$doc")" ] || mismatch "$doc: states no block size"
+    [ -n "$(numbers 'from offset [0-9]+|first ([0-9]+|[a-z]+) bytes' "$doc")" ] || mismatch "$doc: states no kept bytes"
+done
+[ "$mismatches" -eq 0 ] || fail "$mismatches mismatches between the documents and the source"
+echo "docs-test: the manual page renders, and the documents agree with quoxel.cpp"
