@@ -6,6 +6,7 @@ set -euo pipefail
 
 mib=${1:-512}
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tests/common.sh"
 build=$root/build/release
 cmake --preset release >/dev/null
 cmake --build --preset release --target quoxel bench_reference runstat >/dev/null
@@ -29,12 +30,12 @@ for run in 1 2 3 4 5; do
     read -r r _ < <("$runstat" 1 "$ref" "$dir/ref.wav")
     read -r k _ < <("$runstat" 1 "$ref" --seek "$dir/seek.wav")
     tool_times+=("$t") ref_times+=("$r") seek_times+=("$k") tool_peak=$((peak > tool_peak ? peak : tool_peak))
-    cmp -s "$dir/tool.wav" "$dir/ref.wav" && cmp -s "$dir/tool.wav" "$dir/seek.wav" || { echo "FAIL: result differs from the reference loops"; exit 1; }
+    cmp -s "$dir/tool.wav" "$dir/ref.wav" && cmp -s "$dir/tool.wav" "$dir/seek.wav" || fail "result differs from the reference loops"
 done
 # An odd number of conversions: the file must differ from the original; one more restores it.
-[ "$(cksum < "$dir/tool.wav")" != "$original" ] || { echo "FAIL: file not converted"; exit 1; }
+[ "$(cksum < "$dir/tool.wav")" != "$original" ] || fail "file not converted"
 "$tool" "$dir/tool.wav"
-[ "$(cksum < "$dir/tool.wav")" = "$original" ] || { echo "FAIL: second run did not restore"; exit 1; }
+[ "$(cksum < "$dir/tool.wav")" = "$original" ] || fail "second run did not restore"
 echo "verified: same bytes as both reference loops, restored by a further run"
 
 median() { printf '%s\n' "$@" | sort -g | sed -n 3p; }

@@ -1,4 +1,5 @@
-# Sourced by the test scripts: their one failure idiom, and the file names that users have.
+# Sourced by the test scripts and the benchmark: their one failure idiom, the file names that
+# users have, and the scratch files the recipe and drop tests convert.
 
 fail() { printf 'FAIL: %s\n' "$*"; exit 1; }
 
@@ -22,4 +23,13 @@ UPPER.WAV'
 # each_name COMMAND [ARG...]: runs COMMAND ARG... NAME for each of $awkward_names.
 each_name() {
     printf '%s\n' "$awkward_names" | while IFS= read -r name; do "$@" "$name" || exit 1; done
+}
+
+# add_file NAME SIZE: a file of SIZE random bytes in the folder $dir, a copy of it as it was in
+# $originals, and a copy converted once by the build host's $tool in $expect.
+add_file() {
+    head -c "$2" /dev/urandom > "$dir/$1"
+    cp "$dir/$1" "$originals/$1"
+    cp "$dir/$1" "$expect/$1"
+    [ "$2" -lt 4 ] || "$tool" "$expect/$1"
 }

@@ -3,7 +3,7 @@
 # installed tool on a file, reads its manual page, and removes it again cleanly.
 set -eu
 deb=$(readlink -f "$1")
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/common.sh"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quoxel ] || fail "package name"

@@ -16,17 +16,10 @@ trap 'rm -rf "$work"' EXIT
 dir=$work/folder expect=$work/expect originals=$work/originals
 mkdir "$dir" "$dir/sub" "$expect" "$originals"
 
-# add NAME SIZE: a file of random bytes in the folder, kept as it was, and converted once.
-add() {
-    head -c "$2" /dev/urandom > "$dir/$1"
-    cp "$dir/$1" "$originals/$1"
-    cp "$dir/$1" "$expect/$1"
-    [ "$2" -lt 4 ] || "$tool" "$expect/$1"
-}
-add_wav() { add "$1" 300; }
+add_wav() { add_file "$1" 300; }
 each_name add_wav
-add song.wave 300  # .wave is no WAV file, also not through its 8.3 name
-add short.wav 3
+add_file song.wave 300  # .wave is no WAV file, also not through its 8.3 name
+add_file short.wav 3
 head -c 300 /dev/urandom > "$dir/sub/inner.wav"  # subfolders are not entered
 
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -60,7 +53,7 @@ said "skipped: $(windows_path "$dir/converted/a b.wav") (a converted copy itself
 said "0 converted, 14 skipped, 1 failed."
 unchanged
 
-add short.wav 6
+add_file short.wav 6
 drop "$(windows_path "$dir")" "$(windows_path "$dir/song.wave")" || fail "third drop: $(cat "$work/out")"
 converted short.wav
 converted song.wave

@@ -23,22 +23,15 @@ trap 'rm -rf "$work"' EXIT
 dir=$work/folder expect=$work/expect originals=$work/originals
 mkdir "$dir" "$expect" "$originals"
 
-# add NAME SIZE: a file of random bytes in the folder, kept as it was, and converted once.
-add() {
-    head -c "$2" /dev/urandom > "$dir/$1"
-    cp "$dir/$1" "$originals/$1"
-    cp "$dir/$1" "$expect/$1"
-    [ "$2" -lt 4 ] || "$tool" "$expect/$1"
-}
-add_wav() { add "$1" 100; }
-add one.wav 5000
-add three.wav 4
+add_wav() { add_file "$1" 100; }
+add_file one.wav 5000
+add_file three.wav 4
 each_name add_wav
-add song.wave 100
-add short.wav 3
+add_file song.wave 100
+add_file short.wav 3
 if [ "$shell" = sh ]; then
     ln -s one.wav "$dir/link.wav"
-    add hard.wav 300
+    add_file hard.wav 300
     ln "$dir/hard.wav" "$dir/hard-too.wav"
 else
     recipe cmd | sed 's/$/\r/' > "$dir/convert.cmd"
@@ -84,7 +77,7 @@ if [ "$shell" = sh ]; then
 fi
 
 # The causes fixed as the README says, a second run converts only what was left.
-add short.wav 6
+add_file short.wav 6
 [ "$shell" = cmd ] || rm "$dir/hard-too.wav"
 run || fail "the second run failed: $(cat "$work/err")"
 converted_once short.wav
