@@ -38,15 +38,19 @@ if(WIN32)
 else()
   set(CPACK_STRIP_FILES ON)  # the Windows programs are stripped when linked
 
-  # The copyright file in Debian's machine-readable form, made from LICENSE.
+  # The copyright file in Debian's machine-readable form, packaging/copyright.in filled from
+  # LICENSE: @holder@ is what follows "Copyright (c) " there, and @terms@ the paragraphs after
+  # that line, written as the format's long text: every line indented by one space, and an empty
+  # line as " .".
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
   file(READ LICENSE license)
-  string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" _ "${license}")
+  if(NOT license MATCHES "Copyright \\(c\\) ([^\n]+)\n(.+)")
+    message(FATAL_ERROR "LICENSE has no line 'Copyright (c) HOLDER' before its terms")
+  endif()
   set(holder "${CMAKE_MATCH_1}")
-  string(REGEX REPLACE "^.*\n\n(Permission)" "\\1" terms "${license}")
-  string(STRIP "${terms}" terms)
+  string(STRIP "${CMAKE_MATCH_2}" terms)
+  string(REPLACE "\n\n" "\n.\n" terms "${terms}")
   string(REPLACE "\n" "\n " terms " ${terms}")
-  string(REPLACE "\n \n" "\n .\n" terms "${terms}")
   configure_file(packaging/copyright.in copyright @ONLY)
 
   # gzip -9n: no name and no time in the header, so that the same text gives the same bytes.

@@ -1,6 +1,7 @@
 # Builds the project for another target with the configure preset of the same name (windows,
 # i386 or s390x, in build/<target>), then runs its tests on this host: the library's tests under
-# the target's emulator, and this build's end-to-end suite against the target's tool.
+# the target's emulator, and this build's end-to-end suite against the target's tool. They carry
+# the label "target", which the target's test preset selects.
 include(ExternalProject)
 set(target ${QUOXEL_TARGET})
 set(target_dir ${PROJECT_SOURCE_DIR}/build/${target})
@@ -8,11 +9,14 @@ set(package_command "")
 if(target STREQUAL "windows")  # the zip, which its tests check
   set(package_command COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target package)
 endif()
+# Configured at every build, since the preset's own workflow may have configured the folder
+# since without the tests.
 ExternalProject_Add(${target}
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${target_dir}
-  CONFIGURE_COMMAND ${CMAKE_COMMAND} -S <SOURCE_DIR> --preset ${target} -DQUOXEL_TESTS=ON
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> ${package_command}
+  CONFIGURE_COMMAND ""
+  BUILD_COMMAND ${CMAKE_COMMAND} -S <SOURCE_DIR> --preset ${target} -DQUOXEL_TESTS=ON
+        COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> ${package_command}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   TEST_COMMAND "")
@@ -53,3 +57,7 @@ endif()
 if(target STREQUAL "windows")
   include(${CMAKE_CURRENT_LIST_DIR}/windows-tests.cmake)
 endif()
+
+get_property(tests DIRECTORY PROPERTY TESTS)
+list(FILTER tests INCLUDE REGEX "^${target}\\.")
+set_tests_properties(${tests} PROPERTIES LABELS target)

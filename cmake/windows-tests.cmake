@@ -1,13 +1,10 @@
 # The Windows target's own tests, beside those of cmake/target-tests.cmake, which includes this.
 find_program(WINESERVER wineserver REQUIRED)
 
-# One Wine server, started before the tests and kept running until after them: the tests run the
-# tool under a file size limit, which a Wine server started by the tool would inherit. The server
-# and Wine's helper processes outlive the start-up test, so they must not hold its output open,
-# or CTest would wait for them.
+# One Wine server for all the tests, started before them and stopped after them.
 add_test(NAME windows.wine_start
-  COMMAND sh -c "mkdir -p \"$WINEPREFIX\" && \"${WINESERVER}\" -p >/dev/null 2>&1 </dev/null && \"${WINE}\" cmd /c exit >/dev/null 2>&1 </dev/null")
-add_test(NAME windows.wine_stop COMMAND ${WINESERVER} -k)
+  COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh start ${WINESERVER} ${WINE})
+add_test(NAME windows.wine_stop COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh stop ${WINESERVER})
 set_tests_properties(windows.wine_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${env}")
 set_tests_properties(windows.wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${env}")
 set_tests_properties(windows.util windows.quoxel windows.large-file PROPERTIES FIXTURES_REQUIRED wine)
