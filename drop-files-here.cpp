@@ -125,6 +125,15 @@ std::wstring run_tool(const std::wstring& tool, const std::wstring& file, const 
     return L"";
 }
 
+// Removes the temporary `copy` after a failure, and returns `why` the file failed, with a word on
+// a copy that stays.
+std::wstring discarded(const std::wstring& copy, std::wstring why) {
+    if (!DeleteFileW(copy.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        why += L"; the temporary copy " + copy + L" stays: " + system_text(GetLastError());
+    }
+    return why;
+}
+
 // Converts a copy of the file at the full `path` into the folder "converted" beside it. The copy
 // is made and converted under a temporary name and takes the file's own name only once the tool
 // has succeeded, so that a crash, a closed window or a full disk never leaves a half-converted
@@ -155,23 +164,22 @@ void convert_copy(const std::wstring& path, const std::wstring& tool, Counts& co
                                    std::to_wstring(counts.converted + counts.skipped + counts.failed) + L".tmp";
     std::wstring const copy = join(out, temporary);
     if (!CopyFileW(path.c_str(), copy.c_str(), FALSE)) {
-        DWORD const error = GetLastError();
-        DeleteFileW(copy.c_str());
-        return fail(path, L"cannot copy it into converted: " + system_text(error), counts);
+        std::wstring const why = L"cannot copy it into converted: " + system_text(GetLastError());
+        return fail(path, discarded(copy, why), counts);
     }
     // CopyFileW copies the read-only attribute too, and the tool opens the copy for update.
     DWORD const copy_attributes = GetFileAttributesW(copy.c_str());
-    if (copy_attributes != INVALID_FILE_ATTRIBUTES && (copy_attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(copy.c_str(), copy_attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    if (copy_attributes == INVALID_FILE_ATTRIBUTES ||
+        !SetFileAttributesW(copy.c_str(), copy_attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+        std::wstring const why = L"cannot make its copy writable: " + system_text(GetLastError());
+        return fail(path, discarded(copy, why), counts);
     }
     if (std::wstring const why = run_tool(tool, temporary, out); !why.empty()) {
-        DeleteFileW(copy.c_str());
-        return fail(path, why, counts);
+        return fail(path, discarded(copy, why), counts);
     }
     if (!MoveFileExW(copy.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        DWORD const error = GetLastError();
-        DeleteFileW(copy.c_str());
-        return fail(path, L"cannot name the converted copy: " + system_text(error), counts);
+        std::wstring const why = L"cannot name the converted copy: " + system_text(GetLastError());
+        return fail(path, discarded(copy, why), counts);
     }
     say(L"converted: " + path);
     ++counts.converted;
