@@ -36,7 +36,9 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME quoxel-${PROJECT_VERSION}-win32)
 else()
-  set(CPACK_STRIP_FILES ON)  # the Windows programs are stripped when linked
+  # Stripped by cpack here; the Windows programs are stripped when linked, so that the zip holds
+  # the very files of the build tree.
+  set(CPACK_STRIP_FILES ON)
 
   # The copyright file in Debian's machine-readable form, packaging/copyright.in filled from
   # LICENSE: @holder@ is what follows "Copyright (c) " there, and @terms@ the paragraphs after
