@@ -9,9 +9,12 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quoxel ] || fail "package name"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
 [ -n "$(field Version)" ] && [ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "missing fields"
-dpkg-deb -c "$deb" | grep -q './usr/share/doc/quoxel/copyright$' || fail "no copyright file"
-dpkg-deb -c "$deb" | grep -q './usr/share/man/man1/quoxel.1.gz$' || fail "no compressed manual page"
-dpkg-deb -c "$deb" | grep -q './usr/share/doc/quoxel/changelog.gz$' || fail "no changelog"
+# Listed once: grep -q on a live pipe would end dpkg-deb with a broken pipe.
+contents=$(dpkg-deb -c "$deb")
+has() { printf '%s\n' "$contents" | grep -q "$1"; }
+has './usr/share/doc/quoxel/copyright$' || fail "no copyright file"
+has './usr/share/man/man1/quoxel.1.gz$' || fail "no compressed manual page"
+has './usr/share/doc/quoxel/changelog.gz$' || fail "no changelog"
 
 dpkg -s quoxel >/dev/null 2>&1 && fail "quoxel is installed already"
 dpkg -i "$deb"
