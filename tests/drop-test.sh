@@ -22,9 +22,15 @@ add_file song.wave 300  # .wave is no WAV file, also not through its 8.3 name
 add_file short.wav 3
 head -c 300 /dev/urandom > "$dir/sub/inner.wav"  # subfolders are not entered
 
+# The programs where a user unpacks them: in a folder with a space and characters that cmd.exe
+# gives meanings to, which the command line of quoxel.exe must quote.
+programs="$work/quoxel 1.0 & 50%!"
+mkdir "$programs"
+cp "$windows_dir/quoxel.exe" "$windows_dir/drop-files-here.exe" "$programs"
+
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 # Standard input from /dev/null, which is no console: the program must not wait for Enter.
-drop() { LC_ALL=C.UTF-8 timeout 120 "$wine" "$windows_dir/drop-files-here.exe" "$@" </dev/null >"$work/out" 2>&1; }
+drop() { LC_ALL=C.UTF-8 timeout 120 "$wine" "$programs/drop-files-here.exe" "$@" </dev/null >"$work/out" 2>&1; }
 said() { grep -qF "$1" "$work/out" || fail "no line \"$1\" in: $(cat "$work/out")"; }
 converted() { cmp -s "$dir/converted/$1" "$expect/$1" || fail "converted/$1 is not $1 converted once"; }
 reported() { said "$1: $(windows_path "$dir/$2")"; }
