@@ -282,8 +282,8 @@ void convert_copy(std::wstring_view path, std::wstring_view tool, Counts& counts
                                counts);
     }
     if (run.status != 0) {
-        return fail_discarding(
-            copy, path, {L"quoxel.exe stopped with status ", decimal(run.status, digits[0]), L"; no copy kept"}, counts);
+        std::wstring_view const status = decimal(run.status, digits[0]);
+        return fail_discarding(copy, path, {L"quoxel.exe stopped with status ", status, L"; no copy kept"}, counts);
     }
     if (!MoveFileExW(copy.data(), target.data(), MOVEFILE_WRITE_THROUGH)) {
         return fail_discarding(copy, path, {L"cannot name the converted copy: ", system_text(GetLastError(), text)},
@@ -327,7 +327,9 @@ void take(const wchar_t* argument, std::wstring_view tool, Counts& counts) {
     } while (FindNextFileW(listing, &entry));
     DWORD const error = GetLastError();
     FindClose(listing);
-    if (error != ERROR_NO_MORE_FILES) return fail(path, {L"cannot list the folder: ", system_text(error, text)}, counts);
+    if (error != ERROR_NO_MORE_FILES) {
+        return fail(path, {L"cannot list the folder: ", system_text(error, text)}, counts);
+    }
     if (!found) fail(path, {L"no .wav file directly in this folder"}, counts);
 }
 
@@ -367,7 +369,8 @@ int wmain(int argc, wchar_t* argv[]) {
         return 0;
     }
     if (self.empty() || tool.empty() || GetFileAttributesW(tool.data()) == INVALID_FILE_ATTRIBUTES) {
-        write(STD_ERROR_HANDLE, {L"quoxel.exe is not beside ", program, L": unpack the whole zip into one folder.\r\n"});
+        write(STD_ERROR_HANDLE,
+              {L"quoxel.exe is not beside ", program, L": unpack the whole zip into one folder.\r\n"});
         wait_if_alone_in_window();
         return 1;
     }
