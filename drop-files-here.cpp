@@ -28,7 +28,8 @@ struct Counts {
     std::size_t failed = 0;
 };
 
-// Text written or composed piece by piece, so that no piece is ever copied into a longer string.
+// A text given in pieces: written one after another, or composed into one buffer where the system
+// needs a single string.
 using Pieces = std::initializer_list<std::wstring_view>;
 
 // Writes `pieces` one after the other, as UTF-16 to a console, which then shows every script, or
