@@ -19,12 +19,19 @@
 
 namespace {
 
-constexpr std::size_t block = 2048;
+// The block the tool moves per read and write, and the leading bytes it keeps, as it defines them.
+const std::size_t block = source_number("quoxel.cpp", "^constexpr std::size_t block_size = ([0-9]+);");
+const std::size_t kept_bytes = source_number("quoxel.cpp", "^constexpr std::int64_t kept_bytes = ([0-9]+);");
 const std::string usage = "usage: quoxel file.WAV\n";
+
+// The `nth` report of `call` in `function` of the tool.
+ReportSite site(const char* function, const char* call, int nth = 1) {
+    return report_site("quoxel.cpp", function, call, nth);
+}
 
 // What the tool must make of `in`: the first `kept` bytes kept, every later byte with its halves
 // exchanged (written as arithmetic so it is not a copy of the tool's own bit operations).
-Bytes converted(const Bytes& in, std::size_t kept = 4) {
+Bytes converted(const Bytes& in, std::size_t kept = kept_bytes) {
     Bytes out = in;
     for (std::size_t i = kept; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(out[i] % 16 * 16 + out[i] / 16);
     return out;
@@ -49,8 +56,8 @@ std::string text(int error) { return std::strerror(error); }
 // The report of a write failed under a file size limit: EFBIG's text here; under Wine the limit
 // shows as whatever error its file layer maps it to.
 testing::Matcher<const std::string&> write_limit_report() {
-    return windows ? report_line_starting("quoxel", "reverse_nibbles", "fwrite", "fwrite: ")
-                   : report_line("quoxel", "reverse_nibbles", "fwrite", "fwrite: " + text(EFBIG));
+    return windows ? report_line_starting(site("reverse_nibbles", "fwrite"), "fwrite: ")
+                   : report_line(site("reverse_nibbles", "fwrite"), "fwrite: " + text(EFBIG));
 }
 
 class Quoxel : public ::testing::Test {
@@ -109,7 +116,7 @@ TEST_F(Quoxel, FilesShorterThanFourBytesAreReportedAndLeftAlone) {
         write_file(file, content);
         const Outcome r = run_tool({file});
         EXPECT_EQ(r.status, 1) << size;
-        EXPECT_THAT(r.err, report_line("quoxel", "reverse_nibbles", "fread", "unexpected EOF"));
+        EXPECT_THAT(r.err, report_line(site("reverse_nibbles", "fread"), "unexpected EOF"));
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(read_file(file), content);
     }
@@ -160,14 +167,16 @@ TEST_F(Quoxel, AFileIsConvertedOnlyWhenItEndsWhereItsSizeSays) {
     struct Case {
         std::string path;
         const char* call;  // nullptr: converted
+        int nth;           // which report of the call in main
         int error;         // under Wine, its runtime's errors
     };
-    std::vector<Case> cases = {{fifo, "fseek", windows ? EINVAL : ESPIPE}, {"/dev/zero", "ftell", ESPIPE}};
+    // A seek to the end that fails, and a size that is not where the file ends (the second ftell).
+    std::vector<Case> cases = {{fifo, "fseek", 1, windows ? EINVAL : ESPIPE}, {"/dev/zero", "ftell", 2, ESPIPE}};
     const Bytes disk = random_bytes(17 * 512, 13);
     write_file(file, disk);
     LoopDevice loop(file);
     const bool block_device = !loop.path.empty();
-    if (block_device) cases.push_back({loop.path, nullptr, 0});
+    if (block_device) cases.push_back({loop.path, nullptr, 0, 0});
     for (const Case& c : cases) {
         const Outcome r = run_tool({c.path});
         if (c.call == nullptr) {
@@ -175,7 +184,7 @@ TEST_F(Quoxel, AFileIsConvertedOnlyWhenItEndsWhereItsSizeSays) {
             continue;
         }
         EXPECT_EQ(r.status, 1) << c.path;
-        EXPECT_THAT(r.err, report_line("quoxel", "main", c.call, text(c.error)));
+        EXPECT_THAT(r.err, report_line(site("main", c.call, c.nth), text(c.error)));
     }
     loop.detach();  // writes the device's blocks through to the file
     if (block_device) {
@@ -186,7 +195,7 @@ TEST_F(Quoxel, AFileIsConvertedOnlyWhenItEndsWhereItsSizeSays) {
 TEST_F(Quoxel, AMissingFileIsReportedAndNotCreated) {
     const Outcome r = run_tool({file});
     EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, report_line("quoxel", "main", "fopen", text(ENOENT)));
+    EXPECT_THAT(r.err, report_line(site("main", "fopen"), text(ENOENT)));
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(exists(file));
 }
@@ -194,7 +203,7 @@ TEST_F(Quoxel, AMissingFileIsReportedAndNotCreated) {
 TEST_F(Quoxel, ADirectoryIsReported) {
     const Outcome r = run_tool({dir.path("")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, report_line("quoxel", "main", "fopen", text(windows ? EACCES : EISDIR)));
+    EXPECT_THAT(r.err, report_line(site("main", "fopen"), text(windows ? EACCES : EISDIR)));
     EXPECT_EQ(r.out, "");
 }
 
@@ -268,10 +277,10 @@ TEST(LargeFile, ConvertsAFileOverFourGiBToItsLastByte) {
     }
     ScratchDir dir;
     const std::string file = dir.path("large.wav");
-    constexpr std::uint64_t size = (std::uint64_t{1} << 32) + block + 5;
+    const std::uint64_t size = (std::uint64_t{1} << 32) + block + 5;
     ASSERT_GE(std::filesystem::space(dir.path("")).available, size + (std::uint64_t{1} << 30))
         << "needs 5 GiB free in " << dir.path("");
-    constexpr std::uint64_t marks[] = {0, (std::uint64_t{1} << 31) - 8, (std::uint64_t{1} << 32) - 8, size - 16};
+    const std::uint64_t marks[] = {0, (std::uint64_t{1} << 31) - 8, (std::uint64_t{1} << 32) - 8, size - 16};
     write_file(file, {});
     std::filesystem::resize_file(file, size);
     {

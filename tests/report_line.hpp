@@ -8,6 +8,8 @@
 #include <regex>
 #include <string>
 
+#include "source.hpp"
+
 namespace report_line_detail {
 
 // `text` with every ECMAScript regex metacharacter escaped, to match it literally in a pattern.
@@ -29,31 +31,30 @@ private:
     std::string pattern_;
 };
 
-inline testing::Matcher<const std::string&> whole(const std::string& source, const std::string& fields,
+// `site`'s location, then `rest_pattern`, as the whole text.
+inline testing::Matcher<const std::string&> whole(const ReportSite& site, const std::string& fields,
                                                   const std::string& rest_pattern) {
-    return testing::MakeMatcher(
-        new WholeText(escaped(source) + "\\.cpp:[1-9][0-9]*:" + escaped(fields) + ": " + rest_pattern + "\n"));
+    return testing::MakeMatcher(new WholeText(escaped(site.source + ":" + std::to_string(site.line) + ":" + fields) +
+                                              ": " + rest_pattern + "\n"));
 }
 
 }  // namespace report_line_detail
 
-// The call report "<source>.cpp:<line>:<function>:<call>: <rest>\n" of a check in `source`, at
-// any line, with `rest` word for word.
-inline testing::Matcher<const std::string&> report_line(const std::string& source, const std::string& function,
-                                                       const std::string& call, const std::string& rest) {
-    return report_line_detail::whole(source, function + ":" + call, report_line_detail::escaped(rest));
+// The call report "<source>:<line>:<function>:<call>: <rest>\n" of the check at `site`, with
+// `rest` word for word.
+inline testing::Matcher<const std::string&> report_line(const ReportSite& site, const std::string& rest) {
+    return report_line_detail::whole(site, site.function + ":" + site.call, report_line_detail::escaped(rest));
 }
 
 // The same, with any text on the rest of the line after `start`: for a system text that the
-// platform chooses.
-inline testing::Matcher<const std::string&> report_line_starting(const std::string& source,
-                                                                const std::string& function,
-                                                                const std::string& call, const std::string& start) {
-    return report_line_detail::whole(source, function + ":" + call, report_line_detail::escaped(start) + "[^\n]+");
+// platform chooses. The location is never left to the platform.
+inline testing::Matcher<const std::string&> report_line_starting(const ReportSite& site, const std::string& start) {
+    return report_line_detail::whole(site, site.function + ":" + site.call,
+                                      report_line_detail::escaped(start) + "[^\n]+");
 }
 
-// The message report "<source>.cpp:<line>:<function>: <message>\n".
-inline testing::Matcher<const std::string&> message_line(const std::string& source, const std::string& function,
-                                                        const std::string& message) {
-    return report_line_detail::whole(source, function, report_line_detail::escaped(message));
+// The message report "<source>:<line>:<function>: <message>\n" of the check at `site`, whose
+// message is the site's.
+inline testing::Matcher<const std::string&> message_line(const ReportSite& site) {
+    return report_line_detail::whole(site, site.function, report_line_detail::escaped(site.call));
 }

@@ -5,11 +5,16 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "files.hpp"
 #include "report_line.hpp"
@@ -18,6 +23,31 @@
 using namespace util;
 
 namespace {
+
+// The `nth` report of `call` (or of the message `call`) in `function` of the library.
+ReportSite util_site(const std::string& function, const std::string& call, int nth = 1) {
+    return report_site("util.cpp", function, call, nth);
+}
+
+// A temporary stream removed when the test ends.
+struct TempStream {
+    std::FILE* f = std::tmpfile();
+    explicit TempStream(const Bytes& content = {}) {
+        if (f == nullptr) throw std::runtime_error("tmpfile failed");
+        if (!content.empty()) std::fwrite(content.data(), 1, content.size(), f);
+        std::rewind(f);
+    }
+    ~TempStream() { std::fclose(f); }
+    TempStream(const TempStream&) = delete;
+    TempStream& operator=(const TempStream&) = delete;
+    Bytes contents() const {
+        std::fflush(f);
+        Bytes all(static_cast<std::size_t>((std::fseek(f, 0, SEEK_END), std::ftell(f))));
+        std::rewind(f);
+        all.resize(std::fread(all.data(), 1, all.size(), f));
+        return all;
+    }
+};
 
 // ---- Failure-report location ----
 
@@ -49,7 +79,7 @@ static_assert(encoded<4>([](std::uint8_t* p) { write_32_le(0xA1B2C3D4U, p); }) =
 static_assert(encoded<4>([](std::uint8_t* p) { write_32_be(0xA1B2C3D4U, p); }) ==
               std::array<std::uint8_t, 4>{0xA1, 0xB2, 0xC3, 0xD4});
 
-TEST(Codecs, ReadersAndWritersAgreeOnEveryVector) {
+TEST(Codecs, ReadersAndWritersAgreeOnEveryVectorInMemoryAndOnStreams) {
     struct Vector {
         std::array<std::uint8_t, 8> bytes;
         std::uint16_t le16, be16;
@@ -61,6 +91,9 @@ TEST(Codecs, ReadersAndWritersAgreeOnEveryVector) {
         {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}, 0x0201, 0x0102, 0x04030201, 0x01020304, 0x0102030405060708},
         {{0x80, 0x7F, 0xFE, 0x81, 0x00, 0xFF, 0x10, 0x01}, 0x7F80, 0x807F, 0x81FE7F80, 0x807FFE81, 0x807FFE8100FF1001},
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFFFFFFFF},
+        // Every top bit set and every byte different: a byte that sign-extends or lands in the
+        // wrong place shows.
+        {{0x80, 0x91, 0xA2, 0xB3, 0xC4, 0xD5, 0xE6, 0xF7}, 0x9180, 0x8091, 0xB3A29180, 0x8091A2B3, 0x8091A2B3C4D5E6F7},
     };
     for (const Vector& v : vectors) {
         SCOPED_TRACE(testing::Message() << std::hex << v.be64);
@@ -88,30 +121,29 @@ TEST(Codecs, ReadersAndWritersAgreeOnEveryVector) {
         write_32_le(v.le32, le);
         write_32_be(v.le32, be);
         EXPECT_TRUE(std::equal(le, le + 4, std::reverse_iterator(be + 4)));
+
+        // The same values through the stream readers and writers.
+        const Bytes bytes(v.bytes.begin(), v.bytes.end());
+        TempStream in(bytes);
+        EXPECT_EQ(get_byte(in.f), v.bytes[0]);
+        EXPECT_EQ(get_16_le_seek(0, in.f), v.le16);
+        EXPECT_EQ(get_16_be_seek(0, in.f), v.be16);
+        EXPECT_EQ(get_32_le_seek(0, in.f), v.le32);
+        EXPECT_EQ(get_32_be_seek(0, in.f), v.be32);
+        EXPECT_EQ(get_64_be_seek(0, in.f), v.be64);
+        TempStream out;
+        put_byte(v.bytes[0], out.f);
+        put_16_le(v.le16, out.f);
+        put_16_be(v.be16, out.f);
+        put_32_le(v.le32, out.f);
+        put_32_be(v.be32, out.f);
+        Bytes expected(bytes.begin(), bytes.begin() + 1);
+        for (long width : {2, 2, 4, 4}) expected.insert(expected.end(), bytes.begin(), bytes.begin() + width);
+        EXPECT_EQ(out.contents(), expected);
     }
 }
 
 // ---- Streams ----
-
-// A temporary stream removed when the test ends.
-struct TempStream {
-    std::FILE* f = std::tmpfile();
-    explicit TempStream(const Bytes& content = {}) {
-        if (f == nullptr) throw std::runtime_error("tmpfile failed");
-        if (!content.empty()) std::fwrite(content.data(), 1, content.size(), f);
-        std::rewind(f);
-    }
-    ~TempStream() { std::fclose(f); }
-    TempStream(const TempStream&) = delete;
-    TempStream& operator=(const TempStream&) = delete;
-    Bytes contents() const {
-        std::fflush(f);
-        Bytes all(static_cast<std::size_t>((std::fseek(f, 0, SEEK_END), std::ftell(f))));
-        std::rewind(f);
-        all.resize(std::fread(all.data(), 1, all.size(), f));
-        return all;
-    }
-};
 
 const Bytes sixteen = {0x81, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
                        0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
@@ -204,15 +236,29 @@ constexpr bool posix_devices = true;
 
 std::string text(int error) { return std::strerror(error); }
 
+// One report of each form, each made in a function of its own here, whose line the test finds in
+// this file as it finds the library's.
+[[noreturn]] void seek_failed() {
+    report_call_error("fseek");
+}
+[[noreturn]] void number_refused() {
+    report_error_message("bad number format");
+}
+[[noreturn]] void write_failed(std::FILE* stream) {
+    report_transfer_error("fwrite", stream);
+}
+
 TEST(ReportsDeathTest, TheThreeFormsCarryTheLocationOfTheCheck) {
-    errno = ENOSPC;
-    EXPECT_EXIT(report_call_error("fseek"), testing::ExitedWithCode(1),
-                report_line("util_test", "TestBody", "fseek", text(ENOSPC)));
-    EXPECT_EXIT(report_error_message("bad number format"), testing::ExitedWithCode(1),
-                message_line("util_test", "TestBody", "bad number format"));
+    const auto here = [](const char* function, const char* call) {
+        return report_site("tests/util_test.cpp", function, call);
+    };
+    EXPECT_EXIT((errno = ENOSPC, seek_failed()), testing::ExitedWithCode(1),
+                report_line(here("seek_failed", "fseek"), text(ENOSPC)));
+    EXPECT_EXIT((errno = ENOSPC, number_refused()), testing::ExitedWithCode(1),
+                message_line(here("number_refused", "bad number format")));
     TempStream s;
-    EXPECT_EXIT((errno = EIO, report_transfer_error("fwrite", s.f)), testing::ExitedWithCode(1),
-                report_line("util_test", "TestBody", "fwrite", "fwrite: " + text(EIO)));
+    EXPECT_EXIT((errno = EIO, write_failed(s.f)), testing::ExitedWithCode(1),
+                report_line(here("write_failed", "fwrite"), "fwrite: " + text(EIO)));
 }
 
 // A folder that a death test's child finds too, however death tests are run.
@@ -245,13 +291,18 @@ TEST(ReportsDeathTest, ExitFlushesWhatOtherStreamsHold) {
 
 TEST(StrictStreamsDeathTest, AShortReadAtTheEndIsUnexpectedEofUnderThePlainReader) {
     TempStream s({0x01, 0x02, 0x03});
-    EXPECT_EXIT((std::fseek(s.f, 3, SEEK_SET), get_byte(s.f)), testing::ExitedWithCode(1), report_line("util", "get_byte", "fread", "unexpected EOF"));
-    EXPECT_EXIT(get_32_le(s.f), testing::ExitedWithCode(1), report_line("util", "get_32_le", "fread", "unexpected EOF"));
-    EXPECT_EXIT(get_32_be(s.f), testing::ExitedWithCode(1), report_line("util", "get_32_be", "fread", "unexpected EOF"));
-    EXPECT_EXIT(get_16_be_seek(100, s.f), testing::ExitedWithCode(1), report_line("util", "get_16_be", "fread", "unexpected EOF"));
-    EXPECT_EXIT(get_64_be_seek(0, s.f), testing::ExitedWithCode(1), report_line("util", "get_64_be", "fread", "unexpected EOF"));
     std::uint8_t run[4];
-    EXPECT_EXIT(get_bytes_seek(0, s.f, run, 4), testing::ExitedWithCode(1), report_line("util", "get_bytes", "fread", "unexpected EOF"));
+    const std::vector<std::pair<const char*, std::function<void()>>> reads = {
+        {"get_byte", [&] { std::fseek(s.f, 3, SEEK_SET), get_byte(s.f); }},
+        {"get_32_le", [&] { get_32_le(s.f); }},
+        {"get_32_be", [&] { get_32_be(s.f); }},
+        {"get_16_be", [&] { get_16_be_seek(100, s.f); }},  // the seek succeeds, the read finds nothing
+        {"get_64_be", [&] { get_64_be_seek(0, s.f); }},
+        {"get_bytes", [&] { get_bytes_seek(0, s.f, run, 4); }},
+    };
+    for (const auto& [reader, read] : reads) {
+        EXPECT_EXIT(read(), testing::ExitedWithCode(1), report_line(util_site(reader, "fread"), "unexpected EOF"));
+    }
 }
 
 TEST(StrictStreamsDeathTest, AReadErrorGivesTheSystemText) {
@@ -261,9 +312,9 @@ TEST(StrictStreamsDeathTest, AReadErrorGivesTheSystemText) {
     ASSERT_NE(directory, nullptr);
     std::uint8_t run[4];
     EXPECT_EXIT(get_bytes(directory, run, 4), testing::ExitedWithCode(1),
-                report_line("util", "get_bytes", "fread", "fread: " + text(EISDIR)));
+                report_line(util_site("get_bytes", "fread"), "fread: " + text(EISDIR)));
     EXPECT_EXIT(get_16_le(directory), testing::ExitedWithCode(1),
-                report_line("util", "get_16_le", "fread", "fread: " + text(EISDIR)));
+                report_line(util_site("get_16_le", "fread"), "fread: " + text(EISDIR)));
     std::fclose(directory);
 }
 
@@ -273,22 +324,22 @@ TEST(StrictStreamsDeathTest, AShortWriteIsReportedByThePlainWriter) {
         ASSERT_NE(full, nullptr);
         std::setvbuf(full, nullptr, _IONBF, 0);
         EXPECT_EXIT(put_32_be(1, full), testing::ExitedWithCode(1),
-                    report_line("util", "put_32_be", "fwrite", "fwrite: " + text(ENOSPC)));
+                    report_line(util_site("put_32_be", "fwrite"), "fwrite: " + text(ENOSPC)));
         EXPECT_EXIT(put_16_le_seek(1, 0, full), testing::ExitedWithCode(1),
-                    report_line("util", "put_16_le", "fwrite", "fwrite: " + text(ENOSPC)));
+                    report_line(util_site("put_16_le", "fwrite"), "fwrite: " + text(ENOSPC)));
         std::fclose(full);
     }
 
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
     EXPECT_EXIT(put_byte(1, read_only), testing::ExitedWithCode(1),
-                report_line("util", "put_byte", "fwrite", "fwrite: " + text(EBADF)));
+                report_line(util_site("put_byte", "fwrite"), "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_16_be(1, read_only), testing::ExitedWithCode(1),
-                report_line("util", "put_16_be", "fwrite", "fwrite: " + text(EBADF)));
+                report_line(util_site("put_16_be", "fwrite"), "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_32_le(1, read_only), testing::ExitedWithCode(1),
-                report_line("util", "put_32_le", "fwrite", "fwrite: " + text(EBADF)));
+                report_line(util_site("put_32_le", "fwrite"), "fwrite: " + text(EBADF)));
     EXPECT_EXIT(put_bytes(read_only, "ab", 2), testing::ExitedWithCode(1),
-                report_line("util", "put_bytes", "fwrite", "fwrite: " + text(EBADF)));
+                report_line(util_site("put_bytes", "fwrite"), "fwrite: " + text(EBADF)));
     std::fclose(read_only);
 }
 
@@ -311,7 +362,7 @@ TEST(StrictStreamsDeathTest, AFailedSeekNamesTheSeekVariant) {
         {"put_bytes_seek", [&] { put_bytes_seek(-1, s.f, run, 1); }},
     };
     for (const auto& [name, call] : variants) {
-        EXPECT_EXIT(call(), testing::ExitedWithCode(1), report_line("util", name, "fseek", text(EINVAL))) << name;
+        EXPECT_EXIT(call(), testing::ExitedWithCode(1), report_line(util_site(name, "fseek"), text(EINVAL))) << name;
     }
 }
 
@@ -342,26 +393,65 @@ TEST(Dump, CopiesTheRangeToWhereOutStands) {
     }
 }
 
+// dump's block is part of its interface, which states it: what a failed copy has written
+// depends on it.
+const std::size_t dump_block = source_number("util.hpp", "([0-9]+)-byte blocks");
+
 TEST(DumpDeathTest, ReportsTheStreamThatFailed) {
     ScratchDir dir(current_test());
-    const std::string out_path = dir.path("out");
     const Bytes source = pattern(5000);
     TempStream in(source);
-    EXPECT_EXIT(
-        {
-            std::FILE* out = std::fopen(out_path.c_str(), "wb");
-            dump(in.f, out, 0, 6000);
-        },
-        testing::ExitedWithCode(1), report_line("util", "dump", "fread", "unexpected EOF"));
-    EXPECT_EQ(read_file(out_path), Bytes(source.begin(), source.begin() + 4096));  // the whole blocks
 
-    EXPECT_EXIT(dump(in.f, in.f, -5, 1), testing::ExitedWithCode(1), report_line("util", "dump", "fseek", text(EINVAL)));
+    // A range past the end of the source copies its whole blocks, and nothing of the block that
+    // reads short: from 1500 bytes, nothing at all.
+    const std::size_t sizes[] = {source.size(), 1500};
+    const auto out_path = [&](std::size_t size) { return dir.path("out" + std::to_string(size)); };
+    for (const std::size_t size : sizes) {
+        TempStream shorter(Bytes(source.begin(), source.begin() + static_cast<long>(size)));
+        EXPECT_EXIT(
+            {
+                std::FILE* out = std::fopen(out_path(size).c_str(), "wb");
+                dump(shorter.f, out, 0, 2 * size);
+            },
+            testing::ExitedWithCode(1), report_line(util_site("dump", "fread"), "unexpected EOF"));
+    }
+
+    EXPECT_EXIT(dump(in.f, in.f, -5, 1), testing::ExitedWithCode(1),
+                report_line(util_site("dump", "fseek"), text(EINVAL)));
 
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
     EXPECT_EXIT(dump(in.f, read_only, 0, 10), testing::ExitedWithCode(1),
-                report_line("util", "dump", "fwrite", "fwrite: " + text(EBADF)));
+                report_line(util_site("dump", "fwrite"), "fwrite: " + text(EBADF)));
     std::fclose(read_only);
+
+#ifndef _WIN32
+    // A block written only in part, under a file size limit inside the last block: reported, not
+    // returned from, with the bytes up to the limit in the file.
+    const std::size_t limit = source.size() - source.size() % dump_block / 2;
+    const std::string limited = dir.path("limited");
+    EXPECT_EXIT(
+        {
+            rlimit size_limit{};
+            size_limit.rlim_cur = size_limit.rlim_max = limit;
+            setrlimit(RLIMIT_FSIZE, &size_limit);
+            std::signal(SIGXFSZ, SIG_IGN);
+            std::FILE* out = std::fopen(limited.c_str(), "wb");
+            std::setvbuf(out, nullptr, _IONBF, 0);
+            dump(in.f, out, 0, source.size());
+        },
+        testing::ExitedWithCode(1), report_line(util_site("dump", "fwrite"), "fwrite: " + text(EFBIG)));
+#endif
+
+    // Checked only after all have died: a death test's child that repeats the test up to its own
+    // statement must find nothing changed on the way.
+    for (const std::size_t size : sizes) {
+        const auto whole_blocks = static_cast<long>(size / dump_block * dump_block);
+        EXPECT_EQ(read_file(out_path(size)), Bytes(source.begin(), source.begin() + whole_blocks)) << size << " bytes";
+    }
+#ifndef _WIN32
+    EXPECT_EQ(read_file(limited), Bytes(source.begin(), source.begin() + static_cast<long>(limit)));
+#endif
 }
 
 TEST(Pad, FillsWithZerosUpToTheBoundary) {
@@ -384,15 +474,16 @@ TEST(Pad, FillsWithZerosUpToTheBoundary) {
 
 TEST(PadDeathTest, RejectsWhatItCannotAlign) {
     TempStream s;
-    EXPECT_EXIT(pad(3, 0, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad alignment"));
-    EXPECT_EXIT(pad(-1, 4, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad offset"));
-    EXPECT_EXIT(pad(LONG_MAX - 2, 8, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad offset"));
-    EXPECT_EXIT(pad(LONG_MAX, 2, s.f), testing::ExitedWithCode(1), message_line("util", "pad", "bad offset"));
+    EXPECT_EXIT(pad(3, 0, s.f), testing::ExitedWithCode(1), message_line(util_site("pad", "bad alignment")));
+    // A negative offset is refused by the first check, one whose boundary would pass LONG_MAX by the second.
+    EXPECT_EXIT(pad(-1, 4, s.f), testing::ExitedWithCode(1), message_line(util_site("pad", "bad offset", 1)));
+    EXPECT_EXIT(pad(LONG_MAX - 2, 8, s.f), testing::ExitedWithCode(1), message_line(util_site("pad", "bad offset", 2)));
+    EXPECT_EXIT(pad(LONG_MAX, 2, s.f), testing::ExitedWithCode(1), message_line(util_site("pad", "bad offset", 2)));
     std::FILE* read_only = std::fopen(null_device, "rb");
     ASSERT_NE(read_only, nullptr);
     for (const long alignment : {2L, LONG_MAX}) {  // the gap up to LONG_MAX itself is no overflow
         EXPECT_EXIT(pad(1, alignment, read_only), testing::ExitedWithCode(1),
-                    report_line("util", "put_byte", "fwrite", "fwrite: " + text(EBADF)));
+                    report_line(util_site("put_byte", "fwrite"), "fwrite: " + text(EBADF)));
     }
     std::fclose(read_only);
 }
@@ -437,12 +528,12 @@ TEST(ReadLongDeathTest, RejectsTrailingTextAndOutOfRangeNumbers) {
     inputs.push_back("12\xff");  // a negative char is text left all the same (Wine's strtol fails on it)
 #endif
     for (const char* input : inputs) {
-        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), message_line("util", "read_long", "bad number format"))
+        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), message_line(util_site("read_long", "bad number format")))
             << '"' << input << '"';
     }
     // The range is tested before the trailing text.
     for (const char* input : {"99999999999999999999999", "-99999999999999999999999", "99999999999999999999999zz"}) {
-        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), report_line("util", "read_long", "strtol", text(ERANGE)))
+        EXPECT_EXIT(read_long(input), testing::ExitedWithCode(1), report_line(util_site("read_long", "strtol"), text(ERANGE)))
             << '"' << input << '"';
     }
 }
