@@ -12,13 +12,29 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+const char* configured(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+}  // namespace
+
+bool can_inject_faults() {
+#ifdef QUOXEL_FAULT_PRELOAD
+    return configured("QUOXEL_TOOL") == nullptr && configured("QUOXEL_EMULATOR") == nullptr;
+#else
+    return false;
+#endif
+}
+
 Outcome run_tool(const std::vector<std::string>& args, const RunOptions& options) {
+    if (!options.fault.empty() && !can_inject_faults()) throw std::logic_error("no fault injector for this tool");
     std::vector<std::string> argv;
-    if (const char* emulator = std::getenv("QUOXEL_EMULATOR"); emulator != nullptr && *emulator != '\0') {
-        argv.emplace_back(emulator);
-    }
-    const char* tool = std::getenv("QUOXEL_TOOL");
-    argv.emplace_back(tool != nullptr && *tool != '\0' ? tool : QUOXEL_TOOL);
+    if (const char* emulator = configured("QUOXEL_EMULATOR")) argv.emplace_back(emulator);
+    const char* tool = configured("QUOXEL_TOOL");
+    argv.emplace_back(tool != nullptr ? tool : QUOXEL_TOOL);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (std::string& a : argv) cargv.push_back(a.data());
@@ -40,6 +56,12 @@ Outcome run_tool(const std::vector<std::string>& args, const RunOptions& options
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
         signal(SIGXFSZ, options.file_size_signal ? SIG_DFL : SIG_IGN);
         alarm(options.seconds);  // survives exec; its signal ends the tool
+#ifdef QUOXEL_FAULT_PRELOAD
+        if (!options.fault.empty() && (setenv("LD_PRELOAD", QUOXEL_FAULT_PRELOAD, 1) != 0 ||
+                                       setenv("QUOXEL_FAIL", options.fault.c_str(), 1) != 0)) {
+            _exit(126);
+        }
+#endif
         execvp(cargv[0], cargv.data());
         _exit(127);
     }

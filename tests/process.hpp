@@ -18,7 +18,11 @@ struct RunOptions {
     bool file_size_signal = false;              // leave SIGXFSZ at its default action, as a shell does
     std::vector<int> closed{};                  // standard descriptors the tool starts without
     unsigned seconds = 60;                      // then the tool is killed
+    std::string fault{};                        // QUOXEL_FAIL for the fault injector, when set
 };
+
+// Whether run_tool can inject a fault: only into the tool built beside the suite, on Linux.
+bool can_inject_faults();
 
 // Runs the tool with `args` (QUOXEL_TOOL, optionally under QUOXEL_EMULATOR). A tool that runs
 // away fails the test instead of filling the disk or hanging it: the child has a file size limit

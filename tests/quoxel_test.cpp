@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -243,6 +244,70 @@ TEST_F(Quoxel, AWriteFailingInTheLastBlockIsNeverReportedAsSuccess) {
         const Bytes after = read_file(file);
         ASSERT_EQ(after.size(), content.size());
         EXPECT_EQ(after.back(), content.back());
+    }
+}
+
+// Every report site of the tool, each reached by a failure of the call it checks: injected into
+// the Nth call of that function where no file brings it about. The file has two whole blocks and
+// a short one; its calls are, in order: fseeko to the end, ftello, fseeko and fread for the size
+// probe, then per block fseeko, fread, fseeko and fwrite, and fclose. Each row checks the exact
+// line, status 1, and how far the file got: untouched before the first write, converted up to
+// the failing block after it, and never a status 0 after a failed last write or close.
+TEST_F(Quoxel, EveryReportSiteGivesItsLineAndStopsWhereTheFaultWas) {
+    if (!can_inject_faults()) GTEST_SKIP() << "faults are injected only into the tool built here, on Linux";
+    const std::size_t size = kept_bytes + 2 * block + 100;
+    struct Row {
+        std::string fault;    // for the injector: CALL:N:ERROR
+        ReportSite site;
+        std::string rest;     // what follows the location
+        std::size_t through;  // the file is converted up to here, and unchanged after it
+        std::size_t length;   // and is this long
+        std::vector<int> closed{};
+        std::string path{};   // another file than the sample
+    };
+    const std::vector<Row> rows = {
+        // A closed standard descriptor, and no null device to put there (a chroot, a sandbox).
+        {"open:1:EACCES", site("open_standard_descriptors", "open"), text(EACCES), 0, size, {0}},
+        {"signal:1:EINVAL", site("main", "signal"), text(EINVAL), 0, size},
+        {"fopen:1:EMFILE", site("main", "fopen"), text(EMFILE), 0, size},
+        {"setvbuf:1:ENOMEM", site("main", "setvbuf"), text(ENOMEM), 0, size},
+        {"fseeko:1:EIO", site("main", "fseek"), text(EIO), 0, size},
+        {"ftello:1:EOVERFLOW", site("main", "ftell"), text(EOVERFLOW), 0, size},
+        // Data past the measured end needs no fault: a device that gives it without end.
+        {"", site("main", "ftell", 2), text(ESPIPE), 0, size, {}, "/dev/zero"},
+        {"fseeko:2:EIO", site("size_is_exact", "fseek"), text(EIO), 0, size},
+        {"fseeko:5:EIO", site("reverse_nibbles", "fseek", 1), text(EIO), kept_bytes + block, size},
+        {"fread:3:EIO", site("reverse_nibbles", "fread"), "fread: " + text(EIO), kept_bytes + block, size},
+        // The file cut during the run: nothing of the short block is written back.
+        {"fread:3:short", site("reverse_nibbles", "fread"), "unexpected EOF", kept_bytes + block,
+         kept_bytes + block + block / 2},
+        {"fseeko:6:EIO", site("reverse_nibbles", "fseek", 2), text(EIO), kept_bytes + block, size},
+        {"fwrite:3:ENOSPC", site("reverse_nibbles", "fwrite"), "fwrite: " + text(ENOSPC), kept_bytes + 2 * block,
+         size},
+        {"fclose:1:EIO", site("main", "fclose"), text(EIO), size, size},
+    };
+    std::vector<int> reached;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fault.empty() ? row.path : row.fault);
+        reached.push_back(row.site.line);
+        const Bytes content = random_bytes(size, static_cast<unsigned>(row.site.line));
+        write_file(file, content);
+        const Outcome r =
+            run_tool({row.path.empty() ? file : row.path}, {.closed = row.closed, .fault = row.fault});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_THAT(r.err, report_line(row.site, row.rest));
+        EXPECT_EQ(r.out, "");
+        Bytes expect = converted(content);
+        std::copy(content.begin() + static_cast<long>(row.through), content.end(),
+                  expect.begin() + static_cast<long>(row.through));
+        expect.resize(row.length);
+        EXPECT_EQ(read_file(file), expect);
+    }
+
+    // No report site without a row.
+    for (const ReportSite& any : report_sites("quoxel.cpp")) {
+        EXPECT_NE(std::find(reached.begin(), reached.end(), any.line), reached.end())
+            << "no row for quoxel.cpp:" << any.line << ":" << any.function << ":" << any.call;
     }
 }
 

@@ -1,0 +1,192 @@
+// A fault injector for the end-to-end tests on Linux, preloaded into the tool (LD_PRELOAD): it
+// makes the Nth call of one C library function fail, so that every failure report of the tool
+// can be reached, also those that no file brings about. QUOXEL_FAIL names the fault:
+//
+//   CALL:N:ERROR   the Nth call of CALL (counted from 1) fails with errno ERROR (EIO, ENOSPC, ...)
+//   fread:N:short  just before the Nth fread the file is cut to half the bytes it asks for, so
+//                  the read returns fewer at the end of the file, as when another program
+//                  shortens the file during the conversion
+//
+// CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose. The names
+// that 64-bit file offsets give some of them (fopen64, fseeko64, ...) and the fortified
+// __fread_chk count as the plain name. A failing call does nothing and returns the function's
+// failure value, except fclose, which closes the stream first, as a failed close does. Every other
+// call goes to the C library unchanged. It is never installed or packaged.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The one fault of this process, read from the environment when the library is loaded.
+struct Fault {
+    char call[16];
+    unsigned long nth;   // 0: no fault
+    int error;
+    bool short_read;
+    unsigned long seen;  // calls of `call` so far
+};
+Fault fault;
+
+constexpr const char* calls[] = {"open", "fcntl", "signal", "fopen", "setvbuf",
+                                 "fseeko", "ftello", "fread", "fwrite", "fclose"};
+
+// The errno values a test may ask for, by name.
+struct ErrorName {
+    const char* name;
+    int value;
+};
+constexpr ErrorName error_names[] = {
+    {"EACCES", EACCES}, {"EBADF", EBADF}, {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG}, {"EINVAL", EINVAL},
+    {"EIO", EIO}, {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"ENOSPC", ENOSPC}, {"EOVERFLOW", EOVERFLOW},
+};
+
+// A fault that cannot be read stops the process at once: a test that asks for one must never
+// pass because nothing failed.
+[[noreturn]] void bad_fault(const char* spec) {
+    std::fprintf(stderr, "fault_injector: QUOXEL_FAIL=%s is not CALL:N:ERROR\n", spec);
+    std::_Exit(125);
+}
+
+__attribute__((constructor)) void read_fault() {
+    const char* spec = std::getenv("QUOXEL_FAIL");
+    if (spec == nullptr || *spec == '\0') return;
+    const char* colon = std::strchr(spec, ':');
+    if (colon == nullptr || static_cast<std::size_t>(colon - spec) >= sizeof fault.call) bad_fault(spec);
+    std::memcpy(fault.call, spec, static_cast<std::size_t>(colon - spec));
+    bool known = false;
+    for (const char* call : calls) known = known || std::strcmp(fault.call, call) == 0;
+    if (!known) bad_fault(spec);
+    char* end = nullptr;
+    fault.nth = std::strtoul(colon + 1, &end, 10);
+    if (fault.nth == 0 || *end != ':') bad_fault(spec);
+    const char* error = end + 1;
+    fault.short_read = std::strcmp(fault.call, "fread") == 0 && std::strcmp(error, "short") == 0;
+    for (const ErrorName& e : error_names) {
+        if (std::strcmp(error, e.name) == 0) fault.error = e.value;
+    }
+    if (fault.error == 0 && !fault.short_read) bad_fault(spec);
+}
+
+// True when this is the call of `call` that must fail; errno is then set to the fault's error.
+bool fails(const char* call) {
+    if (fault.nth == 0 || std::strcmp(call, fault.call) != 0 || ++fault.seen != fault.nth) return false;
+    errno = fault.error;
+    return true;
+}
+
+// The C library's definition of `name`, which the wrapper of the same name stands in front of.
+template <class Function>
+Function* next(const char* name) {
+    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+
+// The mode is read only when the flags say that one was passed.
+mode_t mode_of(int flags, va_list arguments) {
+    bool const creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return creates ? static_cast<mode_t>(va_arg(arguments, unsigned)) : 0;
+}
+
+// A read that fails moves nothing; a short one first cuts the file to half of what it asks for.
+bool read_fails(FILE* stream, size_t size, size_t count) {
+    if (!fails("fread")) return false;
+    if (!fault.short_read) return true;
+    off64_t const at = next<off64_t(FILE*)>("ftello64")(stream);
+    if (at < 0 || ftruncate64(fileno(stream), at + static_cast<off64_t>(size * count / 2)) != 0) {
+        std::perror("fault_injector: cannot shorten the file");
+        std::_Exit(125);
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    mode_t const mode = mode_of(flags, arguments);
+    va_end(arguments);
+    return fails("open") ? -1 : next<int(const char*, int, ...)>("open")(path, flags, mode);
+}
+int open64(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    mode_t const mode = mode_of(flags, arguments);
+    va_end(arguments);
+    return fails("open") ? -1 : next<int(const char*, int, ...)>("open64")(path, flags, mode);
+}
+
+// The third argument is passed on whatever the command: an int or a pointer, or nothing that
+// the command reads.
+int fcntl(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void* const argument = va_arg(arguments, void*);
+    va_end(arguments);
+    return fails("fcntl") ? -1 : next<int(int, int, ...)>("fcntl")(fd, command, argument);
+}
+int fcntl64(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void* const argument = va_arg(arguments, void*);
+    va_end(arguments);
+    return fails("fcntl") ? -1 : next<int(int, int, ...)>("fcntl64")(fd, command, argument);
+}
+
+sighandler_t signal(int number, sighandler_t handler) noexcept {
+    return fails("signal") ? SIG_ERR : next<sighandler_t(int, sighandler_t)>("signal")(number, handler);
+}
+
+FILE* fopen(const char* path, const char* mode) {
+    return fails("fopen") ? nullptr : next<FILE*(const char*, const char*)>("fopen")(path, mode);
+}
+FILE* fopen64(const char* path, const char* mode) {
+    return fails("fopen") ? nullptr : next<FILE*(const char*, const char*)>("fopen64")(path, mode);
+}
+
+int setvbuf(FILE* stream, char* buffer, int mode, size_t size) noexcept {
+    return fails("setvbuf") ? EOF : next<int(FILE*, char*, int, size_t)>("setvbuf")(stream, buffer, mode, size);
+}
+
+int fseeko(FILE* stream, off_t offset, int origin) {
+    return fails("fseeko") ? -1 : next<int(FILE*, off_t, int)>("fseeko")(stream, offset, origin);
+}
+int fseeko64(FILE* stream, off64_t offset, int origin) {
+    return fails("fseeko") ? -1 : next<int(FILE*, off64_t, int)>("fseeko64")(stream, offset, origin);
+}
+
+off_t ftello(FILE* stream) { return fails("ftello") ? -1 : next<off_t(FILE*)>("ftello")(stream); }
+off64_t ftello64(FILE* stream) { return fails("ftello") ? -1 : next<off64_t(FILE*)>("ftello64")(stream); }
+
+size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
+    return read_fails(stream, size, count) ? 0 : next<size_t(void*, size_t, size_t, FILE*)>("fread")(buffer, size, count, stream);
+}
+size_t __fread_chk(void* buffer, size_t room, size_t size, size_t count, FILE* stream) {
+    return read_fails(stream, size, count)
+               ? 0
+               : next<size_t(void*, size_t, size_t, size_t, FILE*)>("__fread_chk")(buffer, room, size, count, stream);
+}
+
+size_t fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
+    return fails("fwrite") ? 0 : next<size_t(const void*, size_t, size_t, FILE*)>("fwrite")(buffer, size, count, stream);
+}
+
+int fclose(FILE* stream) {
+    bool const fail = fails("fclose");
+    int const error = errno;
+    int const closed = next<int(FILE*)>("fclose")(stream);
+    if (!fail) return closed;
+    errno = error;
+    return EOF;
+}
+
+}  // extern "C"
