@@ -89,9 +89,24 @@ bool size_is_exact(std::FILE* stream, std::int64_t size) {
     return std::fread(probe, 1, sizeof probe, stream) == 0;
 }
 
+// The path argument and the call that opens it. On Windows both are wide: a narrow argument
+// passes a name through the code page, and the narrow file calls stop at 260 characters even for
+// a path in the \\?\ form, which the drop program passes for a file at any depth.
+#ifdef _WIN32
+using path_char = wchar_t;
+std::FILE* open_for_update(const wchar_t* path) { return _wfopen(path, L"r+b"); }
+#else
+using path_char = char;
+std::FILE* open_for_update(const char* path) { return std::fopen(path, "r+b"); }
+#endif
+
 }  // namespace
 
-int main(int argc, char* argv[]) {
+// The tool's main, which the process's entry (wmain on Windows) calls with the argument vector;
+// named main in the tool's own namespace, so that its reports name main on every platform.
+namespace quoxel {
+
+int main(int argc, path_char* argv[]) {
     if (argc != 2) {
 #ifdef _WIN32
         _setmode(_fileno(stderr), _O_BINARY);  // the same bytes as everywhere, no CR before LF
@@ -108,7 +123,7 @@ int main(int argc, char* argv[]) {
     // reported like any other failed write.
     if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) report_call_error("signal");
 #endif
-    std::FILE* const stream = std::fopen(argv[1], "r+b");
+    std::FILE* const stream = open_for_update(argv[1]);
     if (stream == nullptr) report_call_error("fopen");
     // Unbuffered, so that every block reaches the file through its own fwrite and a failed write
     // is reported there, not lost at exit nor surfacing at the next seek.
@@ -129,3 +144,11 @@ int main(int argc, char* argv[]) {
     if (std::fclose(stream) != 0) report_call_error("fclose");
     return 0;
 }
+
+}  // namespace quoxel
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t* argv[]) { return quoxel::main(argc, argv); }
+#else
+int main(int argc, char* argv[]) { return quoxel::main(argc, argv); }
+#endif
