@@ -28,15 +28,15 @@ namespace {
 // The one fault of this process, read from the environment when the library is loaded.
 struct Fault {
     char call[16];
-    unsigned long nth;   // 0: no fault
+    unsigned long nth;  // 0: no fault
     int error;
     bool short_read;
     unsigned long seen;  // calls of `call` so far
 };
 Fault fault;
 
-constexpr const char* calls[] = {"open", "fcntl", "signal", "fopen", "setvbuf",
-                                 "fseeko", "ftello", "fread", "fwrite", "fclose"};
+constexpr const char* calls[] = {"open",   "fcntl",  "signal", "fopen",  "setvbuf",
+                                 "fseeko", "ftello", "fread",  "fwrite", "fclose"};
 
 // The errno values a test may ask for, by name.
 struct ErrorName {
@@ -44,8 +44,8 @@ struct ErrorName {
     int value;
 };
 constexpr ErrorName error_names[] = {
-    {"EACCES", EACCES}, {"EBADF", EBADF}, {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG}, {"EINVAL", EINVAL},
-    {"EIO", EIO}, {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"ENOSPC", ENOSPC}, {"EOVERFLOW", EOVERFLOW},
+    {"EACCES", EACCES}, {"EBADF", EBADF},   {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG},   {"EINVAL", EINVAL},
+    {"EIO", EIO},       {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"ENOSPC", ENOSPC}, {"EOVERFLOW", EOVERFLOW},
 };
 
 // A fault that cannot be read stops the process at once: a test that asks for one must never
@@ -168,7 +168,9 @@ off_t ftello(FILE* stream) { return fails("ftello") ? -1 : next<off_t(FILE*)>("f
 off64_t ftello64(FILE* stream) { return fails("ftello") ? -1 : next<off64_t(FILE*)>("ftello64")(stream); }
 
 size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
-    return read_fails(stream, size, count) ? 0 : next<size_t(void*, size_t, size_t, FILE*)>("fread")(buffer, size, count, stream);
+    return read_fails(stream, size, count)
+               ? 0
+               : next<size_t(void*, size_t, size_t, FILE*)>("fread")(buffer, size, count, stream);
 }
 size_t __fread_chk(void* buffer, size_t room, size_t size, size_t count, FILE* stream) {
     return read_fails(stream, size, count)
@@ -177,7 +179,8 @@ size_t __fread_chk(void* buffer, size_t room, size_t size, size_t count, FILE* s
 }
 
 size_t fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
-    return fails("fwrite") ? 0 : next<size_t(const void*, size_t, size_t, FILE*)>("fwrite")(buffer, size, count, stream);
+    return fails("fwrite") ? 0
+                           : next<size_t(const void*, size_t, size_t, FILE*)>("fwrite")(buffer, size, count, stream);
 }
 
 int fclose(FILE* stream) {
