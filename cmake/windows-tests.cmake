@@ -14,10 +14,11 @@ add_test(NAME windows.recipe
   COMMAND sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${target_dir} ${WINE})
 set_tests_properties(windows.recipe PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
 
-# The drop front end on a folder of awkward names, dropped three times.
+# The drop front end on a tree of awkward names and on bad inputs, and its path decisions.
 add_test(NAME windows.drop
   COMMAND sh ${PROJECT_SOURCE_DIR}/tests/drop-test.sh $<TARGET_FILE:quoxel> ${target_dir} ${WINE})
-set_tests_properties(windows.drop PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
+add_test(NAME windows.drop_paths COMMAND ${WINE} ${target_dir}/tests/drop_paths_test.exe)
+set_tests_properties(windows.drop windows.drop_paths PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
 
 # Each program needs nothing beyond what every Windows system has, and carries its manifest and
 # version information; the zip holds them with README.txt and LICENSE.txt in CRLF.

@@ -26,8 +26,10 @@ each_name() {
 }
 
 # add_file NAME SIZE: a file of SIZE random bytes in the folder $dir, a copy of it as it was in
-# $originals, and a copy converted once by the build host's $tool in $expect.
+# $originals, and a copy converted once by the build host's $tool in $expect. NAME may lead
+# through folders, which are made in all three.
 add_file() {
+    mkdir -p "$(dirname "$dir/$1")" "$(dirname "$originals/$1")" "$(dirname "$expect/$1")"
     head -c "$2" /dev/urandom > "$dir/$1"
     cp "$dir/$1" "$originals/$1"
     cp "$dir/$1" "$expect/$1"

@@ -1,0 +1,87 @@
+#include "output.hpp"
+
+#include "paths.hpp"
+
+namespace drop {
+
+namespace {
+
+bool is_console(HANDLE handle) {
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
+void write_utf8_to(HANDLE handle, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        DWORD const size = bytes.size() < 65536 ? static_cast<DWORD>(bytes.size()) : 65536;
+        if (!WriteFile(handle, bytes.data(), size, &written, nullptr) || written == 0) return;
+        bytes.remove_prefix(written);
+    }
+}
+
+}  // namespace
+
+void write(DWORD which, std::wstring_view text) {
+    HANDLE const handle = GetStdHandle(which);
+    if (is_console(handle)) {
+        while (!text.empty()) {
+            DWORD written = 0;
+            DWORD const size = text.size() < 16384 ? static_cast<DWORD>(text.size()) : 16384;
+            if (!WriteConsoleW(handle, text.data(), size, &written, nullptr) || written == 0) return;
+            text.remove_prefix(written);
+        }
+        return;
+    }
+    if (text.empty()) return;
+    int const size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
+    write_utf8_to(handle, utf8);
+}
+
+void write_utf8(DWORD which, std::string_view bytes) {
+    HANDLE const handle = GetStdHandle(which);
+    if (!is_console(handle) || bytes.empty()) return write_utf8_to(handle, bytes);
+    int const size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
+    write(which, text);
+}
+
+std::wstring system_text(DWORD error, std::wstring_view subject) {
+    wchar_t* buffer = nullptr;
+    DWORD const length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length == 0 ? L"error " + std::to_wstring(error) : filled({buffer, length}, subject);
+    LocalFree(buffer);
+    for (wchar_t& c : text) {
+        if (c == L'\r' || c == L'\n') c = L' ';
+    }
+    while (!text.empty() && (text.back() == L' ' || text.back() == L'.')) text.pop_back();
+    return text;
+}
+
+std::optional<std::wstring> console_title() {
+    if (GetConsoleWindow() == nullptr) return std::nullopt;
+    std::wstring title(1024, L'\0');
+    title.resize(GetConsoleTitleW(title.data(), static_cast<DWORD>(title.size())));
+    return title;
+}
+
+void set_console_title(const std::wstring& title) { SetConsoleTitleW(title.c_str()); }
+
+void wait_if_alone_in_window() {
+    DWORD processes[2];
+    HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
+    if (GetConsoleProcessList(processes, 2) != 1 || !is_console(input)) return;
+    write(STD_OUTPUT_HANDLE, L"Press Enter to close this window.\r\n");
+    FlushConsoleInputBuffer(input);
+    wchar_t line[256];
+    DWORD read = 0;
+    ReadConsoleW(input, line, sizeof line / sizeof line[0], &read, nullptr);
+}
+
+}  // namespace drop

@@ -1,0 +1,67 @@
+// The drop program's decisions that need no system call: which names it takes, where a copy
+// goes, the long-path form of a path, how a command line is quoted, what a temporary copy is
+// called, and how an exit status reads. Portable, so that they are tested on every platform.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace drop {
+
+// Letter case as file names ignore it, for the ASCII words compared here ("converted", ".wav"):
+// no other character folds to one of their letters.
+bool same_ignoring_case(std::wstring_view a, std::wstring_view b);
+
+// A name that ends in .wav in any letter case; ".wav" itself is one.
+bool is_wav(std::wstring_view name);
+
+// A folder of converted copies: named "converted" in any letter case.
+bool is_converted_folder(std::wstring_view name);
+
+// Whether any folder of `path` is named "converted", the last component included when
+// `last_too`: a path into the copies, which are never converted again.
+bool inside_converted(std::wstring_view path, bool last_too);
+
+// The last component of `path`, after its last backslash.
+std::wstring_view last_component(std::wstring_view path);
+
+// `path` without its last component and the backslash before it; a root keeps its backslash
+// ("C:\", "\\?\C:\").
+std::wstring_view parent(std::wstring_view path);
+
+// `folder` and `name` joined by one backslash; none is added after a root's.
+std::wstring join(std::wstring_view folder, std::wstring_view name);
+
+// The form of a full path that every wide file call takes whatever its length, and in which a
+// name such as aux.wav is an ordinary name: "\\?\C:\...", or "\\?\UNC\server\share\..." for a
+// network path. A path in that form, or a device path (\\.\), stays as it is.
+std::wstring extended(std::wstring_view full);
+
+// The path as a user writes it: an extended path without its prefix.
+std::wstring shown(std::wstring_view path);
+
+// The command line that gives each argument back unchanged to a program whose C runtime parses
+// it: each in quotes, a quote inside escaped, and backslashes doubled where they precede a quote.
+std::wstring command_line(std::wstring_view program, std::wstring_view argument);
+
+// The temporary copy number `number` of the drop with process id `process`, "quoxel-P-N.tmp", in
+// a folder of converted copies; and the process id in such a name.
+std::wstring temporary_name(std::uint32_t process, std::uint64_t number);
+std::optional<std::uint32_t> temporary_owner(std::wstring_view name);
+
+// The file that a running drop keeps open in each folder of converted copies it uses, so that
+// another drop can tell its temporary copies from those left by a drop that ended.
+std::wstring lock_name(std::uint32_t process);
+
+// How a program's exit status reads: "status 3", or, for a status that ended it from outside or
+// by a crash, the hexadecimal form Windows shows, with words where they are known ("status
+// 0xC0000005, an access violation").
+std::wstring exit_status(std::uint32_t status);
+
+// `text` with each insert %1 to %9 replaced by `subject`, and %% by %: a system message for a
+// program or a file that names it instead of showing "%1".
+std::wstring filled(std::wstring_view text, std::wstring_view subject);
+
+}  // namespace drop

@@ -1,0 +1,173 @@
+#include "walk.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "output.hpp"
+#include "paths.hpp"
+
+namespace drop {
+
+namespace {
+
+void note(Work& work, Note::Verdict verdict, std::wstring path, std::wstring why) {
+    work.notes.push_back({verdict, std::move(path), std::move(why)});
+}
+
+// The full path of `argument`, from the current folder (of its drive, for "Z:f.wav"); empty,
+// with the error in `error`, when there is none. The buffer is sized by asking first: Wine 8
+// fills one of exactly 32768 characters with garbage.
+std::wstring full_path(const wchar_t* argument, DWORD& error) {
+    DWORD const size = GetFullPathNameW(argument, 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    DWORD const length = size == 0 ? 0 : GetFullPathNameW(argument, size, full.data(), nullptr);
+    error = GetLastError();
+    full.resize(length < size ? length : 0);
+    return full;
+}
+
+// `full` with each 8.3 name replaced by its long name; empty, with the error in `error`, when a
+// component does not exist. A short path is asked for without the extended prefix: Wine 8
+// expands no 8.3 name in an extended path, and Explorer gives 8.3 names only to keep a path short.
+std::wstring long_path(const std::wstring& full, DWORD& error) {
+    std::wstring const query = full.size() < MAX_PATH ? full : extended(full);
+    DWORD const size = GetLongPathNameW(query.c_str(), nullptr, 0);
+    std::wstring path(size, L'\0');
+    DWORD const length = size == 0 ? 0 : GetLongPathNameW(query.c_str(), path.data(), size);
+    error = GetLastError();
+    path.resize(length < size ? length : 0);
+    return shown(path);
+}
+
+// Where the file or folder `path` (extended) really is: links followed, every name long and in
+// the letter case it has on disk. Empty when the system cannot say.
+std::wstring final_path(const std::wstring& path) {
+    HANDLE const file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    DWORD const size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+    std::wstring real(size, L'\0');
+    DWORD const length = size == 0 ? 0 : GetFinalPathNameByHandleW(file, real.data(), size, FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    real.resize(length < size ? length : 0);
+    return real;
+}
+
+// Names that Windows compares as equal, letter case aside, in its own folding.
+bool same_name_ignoring_case(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Lists the folder `top` (extended; `top_shown` as lines name it) and every folder below it, and
+// adds a job for each WAV file found. The folders still to list are kept in a list, not on the
+// stack, so that no depth of folders can exhaust it.
+void walk(const std::wstring& top, const std::wstring& top_shown, Work& work) {
+    std::wstring const copies = join(top, L"converted");
+    std::size_t const jobs_before = work.jobs.size();
+    std::vector<std::wstring> pending{L""};  // relative to the top
+    while (!pending.empty()) {
+        std::wstring const relative = std::move(pending.back());
+        pending.pop_back();
+        std::wstring const folder = relative.empty() ? top : join(top, relative);
+        std::wstring const folder_shown = relative.empty() ? top_shown : join(top_shown, relative);
+
+        WIN32_FIND_DATAW entry;
+        HANDLE const listing = FindFirstFileExW(join(folder, L"*").c_str(), FindExInfoBasic, &entry,
+                                                FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        if (listing == INVALID_HANDLE_VALUE) {
+            // An empty root has no entry at all, not even "." and "..".
+            if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+                note(work, Note::Verdict::failed, folder_shown,
+                     L"cannot list the folder: " + system_text(GetLastError()));
+            }
+            continue;
+        }
+        std::vector<std::wstring> wavs, folders;
+        do {
+            std::wstring const name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                if (is_wav(name)) wavs.push_back(name);
+            } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                // A symbolic link or a junction may lead out of the tree, or round in a loop.
+                note(work, Note::Verdict::not_entered, join(folder_shown, name), L"a folder link");
+            } else if (!is_converted_folder(name)) {
+                folders.push_back(join(relative, name));
+            }
+        } while (FindNextFileW(listing, &entry));
+        DWORD const error = GetLastError();
+        FindClose(listing);
+        if (error != ERROR_NO_MORE_FILES) {
+            note(work, Note::Verdict::failed, folder_shown, L"cannot list the whole folder: " + system_text(error));
+        }
+
+        // In name order, letter case aside, so that two names that differ only in case stand
+        // together and the second is known as the case twin of the first.
+        const auto before = [](const std::wstring& a, const std::wstring& b) {
+            int const order = CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE);
+            return order == CSTR_LESS_THAN || (order == CSTR_EQUAL && a < b);
+        };
+        std::sort(wavs.begin(), wavs.end(), before);
+        for (std::size_t i = 0; i < wavs.size(); ++i) {
+            bool const twin = i > 0 && same_name_ignoring_case(wavs[i - 1], wavs[i]);
+            work.jobs.push_back(
+                {join(folder, wavs[i]), join(folder_shown, wavs[i]), copies, join(relative, wavs[i]), twin});
+        }
+        std::sort(folders.begin(), folders.end(), before);
+        pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
+                       std::make_move_iterator(folders.rend()));
+    }
+    if (work.jobs.size() == jobs_before) {
+        note(work, Note::Verdict::failed, top_shown, L"no .wav file in this folder or in a folder below it");
+    }
+}
+
+}  // namespace
+
+void take(const wchar_t* argument, Work& work) {
+    if (*argument == L'\0')
+        return note(work, Note::Verdict::failed, L"\"\"", L"an empty argument names no file or folder");
+    DWORD error = 0;
+    std::wstring const full = full_path(argument, error);
+    if (full.empty()) return note(work, Note::Verdict::failed, argument, system_text(error, argument));
+    std::wstring const path = long_path(full, error);
+    if (path.empty()) return note(work, Note::Verdict::failed, full, system_text(error, full));
+    std::wstring const source = extended(path);
+    DWORD const attributes = GetFileAttributesW(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return note(work, Note::Verdict::failed, path, system_text(GetLastError(), path));
+    }
+    bool const folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (inside_converted(path, folder) || inside_converted(final_path(source), folder)) {
+        return note(work, Note::Verdict::skipped, path,
+                    folder ? L"a folder of converted copies" : L"a converted copy itself");
+    }
+    if (folder) return walk(source, path, work);
+    work.jobs.push_back(
+        {source, path, join(parent(source), L"converted"), std::wstring(last_component(source)), false});
+}
+
+void finish(Work& work) {
+    std::vector<std::size_t> order(work.jobs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto by_source = [&](std::size_t a, std::size_t b) { return work.jobs[a].source < work.jobs[b].source; };
+    std::stable_sort(order.begin(), order.end(), by_source);
+    std::vector<bool> again(work.jobs.size(), false);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        again[order[i]] = work.jobs[order[i]].source == work.jobs[order[i - 1]].source;
+    }
+    std::vector<Job> kept;
+    std::vector<std::wstring> folders;
+    for (std::size_t i = 0; i < work.jobs.size(); ++i) {
+        if (again[i]) continue;
+        folders.emplace_back(parent(work.jobs[i].source));
+        kept.push_back(std::move(work.jobs[i]));
+    }
+    work.jobs = std::move(kept);
+    std::sort(folders.begin(), folders.end());
+    work.folders = static_cast<std::size_t>(std::unique(folders.begin(), folders.end()) - folders.begin());
+}
+
+}  // namespace drop

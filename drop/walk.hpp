@@ -1,0 +1,45 @@
+// What a drop gives: the files to convert, each with the place of its copy, found in the files
+// and folders the drop program is given.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace drop {
+
+// One file to convert. Its copy goes to `copies`\`relative`: the folder "converted" at the top of
+// the folder that was dropped, mirroring the file's place below that top, or beside a file that
+// was dropped on its own.
+struct Job {
+    std::wstring source;    // the original, in the extended form that every file call takes
+    std::wstring shown;     // the original as the lines name it
+    std::wstring copies;    // the folder of converted copies, extended: "\\?\C:\Music\converted"
+    std::wstring relative;  // the copy's path inside it: "sub\take 1.wav"
+    bool case_twin;         // a WAV file before it in its folder has a name that differs only in case
+};
+
+// A line about what yields no job: a file or folder given that is skipped or failed, counted as
+// such, or a folder link that the walk does not enter, counted as neither.
+struct Note {
+    enum class Verdict { skipped, failed, not_entered } verdict;
+    std::wstring path;
+    std::wstring why;
+};
+
+struct Work {
+    std::vector<Job> jobs;  // in the order given, a folder's files sorted by name, no file twice
+    std::vector<Note> notes;
+    std::size_t folders = 0;  // folders that hold the jobs' files
+};
+
+// Adds what `argument` gives to `work`: a file, whatever its name; a folder, every file whose name
+// ends in .wav in any letter case, at any depth, except in folders named "converted" and in folder
+// links; and a note for whatever of it cannot be taken. A path inside a folder named "converted"
+// gives nothing, however it is written: by its 8.3 name, through a link or in another case.
+void take(const wchar_t* argument, Work& work);
+
+// Removes each job whose file was given before, and counts the folders of the files.
+void finish(Work& work);
+
+}  // namespace drop
