@@ -292,14 +292,15 @@ void wait_for_one(Session& session, std::vector<Run>& runs) {
         for (Run& run : runs) drain(run);
         std::size_t const index = which - WAIT_OBJECT_0;
         if (which == WAIT_FAILED) {
-            // Nothing to wait for can be told from here: the first run is ended without its tool.
+            // Only a fault of this program makes the wait itself fail: the first run is stopped
+            // and its job ended as failed, so that the others still end.
             DWORD const error = GetLastError();
-            TerminateProcess(runs.front().process, 1);
-            WaitForSingleObject(runs.front().process, INFINITE);
-            CloseHandle(runs.front().process);
-            CloseHandle(runs.front().report);
-            end_discarding(session, *runs.front().job, runs.front().copy,
-                           L"cannot wait for quoxel.exe: " + system_text(error));
+            Run& first = runs.front();
+            TerminateProcess(first.process, 1);
+            WaitForSingleObject(first.process, INFINITE);
+            CloseHandle(first.process);
+            CloseHandle(first.report);
+            end_discarding(session, *first.job, first.copy, L"cannot wait for quoxel.exe: " + system_text(error));
             runs.erase(runs.begin());
             return;
         }

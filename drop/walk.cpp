@@ -55,9 +55,15 @@ std::wstring final_path(const std::wstring& path) {
     return real;
 }
 
-// Names that Windows compares as equal, letter case aside, in its own folding.
-bool same_name_ignoring_case(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+// How Windows orders two names, letter case aside, in its own folding: -1, 0 or 1.
+int compare_ignoring_case(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) - CSTR_EQUAL;
+}
+
+// Name order, letter case aside, then by case: two names that differ only in case stand together.
+bool before(const std::wstring& a, const std::wstring& b) {
+    int const order = compare_ignoring_case(a, b);
+    return order < 0 || (order == 0 && a < b);
 }
 
 // Lists the folder `top` (extended; `top_shown` as lines name it) and every folder below it, and
@@ -103,17 +109,9 @@ void walk(const std::wstring& top, const std::wstring& top_shown, Work& work) {
             note(work, Note::Verdict::failed, folder_shown, L"cannot list the whole folder: " + system_text(error));
         }
 
-        // In name order, letter case aside, so that two names that differ only in case stand
-        // together and the second is known as the case twin of the first.
-        const auto before = [](const std::wstring& a, const std::wstring& b) {
-            int const order = CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE);
-            return order == CSTR_LESS_THAN || (order == CSTR_EQUAL && a < b);
-        };
         std::sort(wavs.begin(), wavs.end(), before);
-        for (std::size_t i = 0; i < wavs.size(); ++i) {
-            bool const twin = i > 0 && same_name_ignoring_case(wavs[i - 1], wavs[i]);
-            work.jobs.push_back(
-                {join(folder, wavs[i]), join(folder_shown, wavs[i]), copies, join(relative, wavs[i]), twin});
+        for (const std::wstring& name : wavs) {
+            work.jobs.push_back({join(folder, name), join(folder_shown, name), copies, join(relative, name), false});
         }
         std::sort(folders.begin(), folders.end(), before);
         pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
@@ -150,14 +148,23 @@ void take(const wchar_t* argument, Work& work) {
 }
 
 void finish(Work& work) {
+    // The jobs in the order of their copies' paths, letter case aside: a file given twice stands
+    // beside itself, and a case twin beside the file whose copy takes the same place.
     std::vector<std::size_t> order(work.jobs.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    const auto by_source = [&](std::size_t a, std::size_t b) { return work.jobs[a].source < work.jobs[b].source; };
-    std::stable_sort(order.begin(), order.end(), by_source);
+    const auto copy_path = [&](std::size_t i) { return join(work.jobs[i].copies, work.jobs[i].relative); };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        int const place = compare_ignoring_case(copy_path(a), copy_path(b));
+        return place < 0 || (place == 0 && work.jobs[a].source < work.jobs[b].source);
+    });
     std::vector<bool> again(work.jobs.size(), false);
     for (std::size_t i = 1; i < order.size(); ++i) {
-        again[order[i]] = work.jobs[order[i]].source == work.jobs[order[i - 1]].source;
+        Job& job = work.jobs[order[i]];
+        const Job& previous = work.jobs[order[i - 1]];
+        again[order[i]] = job.source == previous.source;
+        job.case_twin = !again[order[i]] && compare_ignoring_case(copy_path(order[i]), copy_path(order[i - 1])) == 0;
     }
+
     std::vector<Job> kept;
     std::vector<std::wstring> folders;
     for (std::size_t i = 0; i < work.jobs.size(); ++i) {

@@ -16,7 +16,7 @@ struct Job {
     std::wstring shown;     // the original as the lines name it
     std::wstring copies;    // the folder of converted copies, extended: "\\?\C:\Music\converted"
     std::wstring relative;  // the copy's path inside it: "sub\take 1.wav"
-    bool case_twin;         // a WAV file before it in its folder has a name that differs only in case
+    bool case_twin;         // the copy of a file before it takes the same place, letter case aside
 };
 
 // A line about what yields no job: a file or folder given that is skipped or failed, counted as
@@ -39,7 +39,8 @@ struct Work {
 // gives nothing, however it is written: by its 8.3 name, through a link or in another case.
 void take(const wchar_t* argument, Work& work);
 
-// Removes each job whose file was given before, and counts the folders of the files.
+// Removes each job whose file was given before, marks each case twin, and counts the folders of
+// the files.
 void finish(Work& work);
 
 }  // namespace drop
