@@ -154,6 +154,14 @@ LC_ALL=C.UTF-8 timeout 60 "$wine" "$work/alone/drop-files-here.exe" "$(windows_p
     >"$work/out" 2>&1 || status=$?
 ended 1
 said "quoxel.exe is not beside drop-files-here.exe: unpack the whole zip into one folder."
+echo "not a program" >"$work/alone/quoxel.exe"  # a system text with an insert, filled in
+head -c 3000 /dev/urandom >"$work/alone/new.wav"
+status=0
+LC_ALL=C.UTF-8 timeout 60 "$wine" "$work/alone/drop-files-here.exe" "$(windows_path "$work/alone/new.wav")" \
+    </dev/null >"$work/out" 2>&1 || status=$?
+ended 1
+said "failed: $(windows_path "$work/alone/new.wav") (cannot start quoxel.exe: "
+! grep -q '%1' "$work/out" || fail "an insert not filled in: $(cat "$work/out")"
 
 # ---- Two drops at once on one folder ----
 dir=$work/both expect=$work/both-expect originals=$work/both-originals
