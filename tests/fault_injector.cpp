@@ -88,10 +88,18 @@ Function* next(const char* name) {
     return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
 }
 
-// The mode is read only when the flags say that one was passed.
-mode_t mode_of(int flags, va_list arguments) {
+// open or open64, as `name` says, passing on the mode only when the flags say that one follows.
+int open_as(const char* name, const char* path, int flags, va_list arguments) {
     bool const creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    return creates ? static_cast<mode_t>(va_arg(arguments, unsigned)) : 0;
+    auto const mode = creates ? static_cast<mode_t>(va_arg(arguments, unsigned)) : mode_t{0};
+    return fails("open") ? -1 : next<int(const char*, int, ...)>(name)(path, flags, mode);
+}
+
+// fcntl or fcntl64, as `name` says. The third argument is passed on whatever the command: an int
+// or a pointer, or nothing that the command reads.
+int fcntl_as(const char* name, int fd, int command, va_list arguments) {
+    void* const argument = va_arg(arguments, void*);
+    return fails("fcntl") ? -1 : next<int(int, int, ...)>(name)(fd, command, argument);
 }
 
 // A read that fails moves nothing; a short one first cuts the file to half of what it asks for.
@@ -113,33 +121,31 @@ extern "C" {
 int open(const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
-    mode_t const mode = mode_of(flags, arguments);
+    int const fd = open_as("open", path, flags, arguments);
     va_end(arguments);
-    return fails("open") ? -1 : next<int(const char*, int, ...)>("open")(path, flags, mode);
+    return fd;
 }
 int open64(const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
-    mode_t const mode = mode_of(flags, arguments);
+    int const fd = open_as("open64", path, flags, arguments);
     va_end(arguments);
-    return fails("open") ? -1 : next<int(const char*, int, ...)>("open64")(path, flags, mode);
+    return fd;
 }
 
-// The third argument is passed on whatever the command: an int or a pointer, or nothing that
-// the command reads.
 int fcntl(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    void* const argument = va_arg(arguments, void*);
+    int const result = fcntl_as("fcntl", fd, command, arguments);
     va_end(arguments);
-    return fails("fcntl") ? -1 : next<int(int, int, ...)>("fcntl")(fd, command, argument);
+    return result;
 }
 int fcntl64(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    void* const argument = va_arg(arguments, void*);
+    int const result = fcntl_as("fcntl64", fd, command, arguments);
     va_end(arguments);
-    return fails("fcntl") ? -1 : next<int(int, int, ...)>("fcntl64")(fd, command, argument);
+    return result;
 }
 
 sighandler_t signal(int number, sighandler_t handler) noexcept {
