@@ -50,29 +50,29 @@ constexpr ErrorName error_names[] = {
 
 // A fault that cannot be read stops the process at once: a test that asks for one must never
 // pass because nothing failed.
-[[noreturn]] void bad_fault(const char* spec) {
-    std::fprintf(stderr, "fault_injector: QUOXEL_FAIL=%s is not CALL:N:ERROR\n", spec);
+[[noreturn]] void bad_fault(const char* setting) {
+    std::fprintf(stderr, "fault_injector: QUOXEL_FAIL=%s is not CALL:N:ERROR\n", setting);
     std::_Exit(125);
 }
 
 __attribute__((constructor)) void read_fault() {
-    const char* spec = std::getenv("QUOXEL_FAIL");
-    if (spec == nullptr || *spec == '\0') return;
-    const char* colon = std::strchr(spec, ':');
-    if (colon == nullptr || static_cast<std::size_t>(colon - spec) >= sizeof fault.call) bad_fault(spec);
-    std::memcpy(fault.call, spec, static_cast<std::size_t>(colon - spec));
+    const char* setting = std::getenv("QUOXEL_FAIL");
+    if (setting == nullptr || *setting == '\0') return;
+    const char* colon = std::strchr(setting, ':');
+    if (colon == nullptr || static_cast<std::size_t>(colon - setting) >= sizeof fault.call) bad_fault(setting);
+    std::memcpy(fault.call, setting, static_cast<std::size_t>(colon - setting));
     bool known = false;
     for (const char* call : calls) known = known || std::strcmp(fault.call, call) == 0;
-    if (!known) bad_fault(spec);
+    if (!known) bad_fault(setting);
     char* end = nullptr;
     fault.nth = std::strtoul(colon + 1, &end, 10);
-    if (fault.nth == 0 || *end != ':') bad_fault(spec);
+    if (fault.nth == 0 || *end != ':') bad_fault(setting);
     const char* error = end + 1;
     fault.short_read = std::strcmp(fault.call, "fread") == 0 && std::strcmp(error, "short") == 0;
     for (const ErrorName& e : error_names) {
         if (std::strcmp(error, e.name) == 0) fault.error = e.value;
     }
-    if (fault.error == 0 && !fault.short_read) bad_fault(spec);
+    if (fault.error == 0 && !fault.short_read) bad_fault(setting);
 }
 
 // True when this is the call of `call` that must fail; errno is then set to the fault's error.
