@@ -26,8 +26,10 @@ void write(DWORD which, std::wstring_view text) {
     HANDLE const handle = GetStdHandle(which);
     if (is_console(handle)) {
         while (!text.empty()) {
+            // A piece never ends inside a surrogate pair, so that each character is shown whole.
+            DWORD size = text.size() < 16384 ? static_cast<DWORD>(text.size()) : 16384;
+            if (size < text.size() && IS_HIGH_SURROGATE(text[size - 1])) --size;
             DWORD written = 0;
-            DWORD const size = text.size() < 16384 ? static_cast<DWORD>(text.size()) : 16384;
             if (!WriteConsoleW(handle, text.data(), size, &written, nullptr) || written == 0) return;
             text.remove_prefix(written);
         }
