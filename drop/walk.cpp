@@ -16,16 +16,23 @@ void note(Work& work, Note::Verdict verdict, std::wstring path, std::wstring why
     work.notes.push_back({verdict, std::move(path), std::move(why)});
 }
 
-// The full path of `argument`, from the current folder (of its drive, for "Z:f.wav"); empty,
-// with the error in `error`, when there is none. The buffer is sized by asking first: Wine 8
-// fills one of exactly 32768 characters with garbage.
-std::wstring full_path(const wchar_t* argument, DWORD& error) {
-    DWORD const size = GetFullPathNameW(argument, 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    DWORD const length = size == 0 ? 0 : GetFullPathNameW(argument, size, full.data(), nullptr);
+// The path that `fill` writes: the path calls that take a buffer say first how large it must be,
+// with a buffer of none, then fill one of that size. Empty, with the error in `error`, when
+// either call fails. Asking first also keeps clear of Wine 8, which fills a buffer of exactly
+// 32768 characters with garbage.
+template <class Fill>
+std::wstring asked(Fill fill, DWORD& error) {
+    DWORD const size = fill(nullptr, 0);
+    std::wstring path(size, L'\0');
+    DWORD const length = size == 0 ? 0 : fill(path.data(), size);
     error = GetLastError();
-    full.resize(length < size ? length : 0);
-    return full;
+    path.resize(length < size ? length : 0);
+    return path;
+}
+
+// The full path of `argument`, from the current folder (of its drive, for "Z:f.wav").
+std::wstring full_path(const wchar_t* argument, DWORD& error) {
+    return asked([&](wchar_t* room, DWORD size) { return GetFullPathNameW(argument, size, room, nullptr); }, error);
 }
 
 // `full` with each 8.3 name replaced by its long name; empty, with the error in `error`, when a
@@ -33,12 +40,7 @@ std::wstring full_path(const wchar_t* argument, DWORD& error) {
 // expands no 8.3 name in an extended path, and Explorer gives 8.3 names only to keep a path short.
 std::wstring long_path(const std::wstring& full, DWORD& error) {
     std::wstring const query = full.size() < MAX_PATH ? full : extended(full);
-    DWORD const size = GetLongPathNameW(query.c_str(), nullptr, 0);
-    std::wstring path(size, L'\0');
-    DWORD const length = size == 0 ? 0 : GetLongPathNameW(query.c_str(), path.data(), size);
-    error = GetLastError();
-    path.resize(length < size ? length : 0);
-    return shown(path);
+    return shown(asked([&](wchar_t* room, DWORD size) { return GetLongPathNameW(query.c_str(), room, size); }, error));
 }
 
 // Where the file or folder `path` (extended) really is: links followed, every name long and in
@@ -47,11 +49,11 @@ std::wstring final_path(const std::wstring& path) {
     HANDLE const file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
-    DWORD const size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
-    std::wstring real(size, L'\0');
-    DWORD const length = size == 0 ? 0 : GetFinalPathNameByHandleW(file, real.data(), size, FILE_NAME_NORMALIZED);
+    DWORD error = 0;
+    std::wstring real = asked(
+        [&](wchar_t* room, DWORD size) { return GetFinalPathNameByHandleW(file, room, size, FILE_NAME_NORMALIZED); },
+        error);
     CloseHandle(file);
-    real.resize(length < size ? length : 0);
     return real;
 }
 
