@@ -48,7 +48,8 @@ enum class Verdict { converted, skipped, failed };
 // Ends `job` with its numbered line, after `report`, what the tool wrote, for a failure.
 void end(Session& session, const Job& job, Verdict verdict, std::wstring_view why = {}, std::string_view report = {}) {
     ++session.done;
-    std::wstring line = L"[" + std::to_wstring(session.done) + L"/" + std::to_wstring(session.total) + L"] ";
+    std::wstring const progress = L"[" + std::to_wstring(session.done) + L"/" + std::to_wstring(session.total) + L"] ";
+    std::wstring line = progress;
     line += verdict == Verdict::converted ? L"converted: " : verdict == Verdict::skipped ? L"skipped: " : L"failed: ";
     line += job.shown;
     if (!why.empty()) line.append(L" (").append(why).append(L")");
@@ -64,10 +65,7 @@ void end(Session& session, const Job& job, Verdict verdict, std::wstring_view wh
     case Verdict::skipped: ++session.counts.skipped; break;
     case Verdict::failed: ++session.counts.failed; break;
     }
-    if (session.title) {
-        set_console_title(L"[" + std::to_wstring(session.done) + L"/" + std::to_wstring(session.total) + L"] " +
-                          *session.title);
-    }
+    if (session.title) set_console_title(progress + *session.title);
 }
 
 // Removes the temporary `copy`, then ends `job` as failed for `why`, naming the copy too when it
