@@ -26,11 +26,14 @@ mkdir "$programs"
 cp "$windows_dir/quoxel.exe" "$windows_dir/drop-files-here.exe" "$programs"
 
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
-# Standard input from /dev/null, which is no console: the program must not wait for Enter.
-drop() {
-    status=0
-    LC_ALL=C.UTF-8 timeout 120 "$wine" "$programs/drop-files-here.exe" "$@" </dev/null >"$work/out" 2>&1 || status=$?
+# drop_from FOLDER OUT ARG...: the drop program in FOLDER given ARG..., its output in OUT and its
+# status in $status. Standard input from /dev/null, which is no console: it must not wait for Enter.
+drop_from() {
+    status=0 from=$1 out=$2
+    shift 2
+    LC_ALL=C.UTF-8 timeout 120 "$wine" "$from/drop-files-here.exe" "$@" </dev/null >"$out" 2>&1 || status=$?
 }
+drop() { drop_from "$programs" "$work/out" "$@"; }
 ended() { [ "$status" -eq "$1" ] || fail "status $status, not $1: $(cat "$work/out")"; }
 said() { grep -qF -- "$1" "$work/out" || fail "no line \"$1\" in: $(cat "$work/out")"; }
 # The 8.3 name that Wine gives $1, from cmd's dir /x: the column before the long name.
@@ -149,16 +152,12 @@ said "4 converted, 3 skipped, 6 failed."
 
 # ---- Without quoxel.exe beside it ----
 mkdir "$work/alone" && cp "$programs/drop-files-here.exe" "$work/alone"
-status=0
-LC_ALL=C.UTF-8 timeout 60 "$wine" "$work/alone/drop-files-here.exe" "$(windows_path "$bad/twins")" </dev/null \
-    >"$work/out" 2>&1 || status=$?
+drop_from "$work/alone" "$work/out" "$(windows_path "$bad/twins")"
 ended 1
 said "quoxel.exe is not beside drop-files-here.exe: unpack the whole zip into one folder."
 echo "not a program" >"$work/alone/quoxel.exe"  # a system text with an insert, filled in
 head -c 3000 /dev/urandom >"$work/alone/new.wav"
-status=0
-LC_ALL=C.UTF-8 timeout 60 "$wine" "$work/alone/drop-files-here.exe" "$(windows_path "$work/alone/new.wav")" \
-    </dev/null >"$work/out" 2>&1 || status=$?
+drop_from "$work/alone" "$work/out" "$(windows_path "$work/alone/new.wav")"
 ended 1
 said "failed: $(windows_path "$work/alone/new.wav") (cannot start quoxel.exe: "
 ! grep -q '%1' "$work/out" || fail "an insert not filled in: $(cat "$work/out")"
@@ -167,8 +166,7 @@ said "failed: $(windows_path "$work/alone/new.wav") (cannot start quoxel.exe: "
 dir=$work/both expect=$work/both-expect originals=$work/both-originals
 for i in $(seq 1 200); do add_file "s$i.wav" 3000; done
 for run in 1 2; do
-    (LC_ALL=C.UTF-8 timeout 120 "$wine" "$programs/drop-files-here.exe" "$(windows_path "$dir")" </dev/null \
-        >"$work/both$run" 2>&1; echo $? >"$work/both$run.status") &
+    (drop_from "$programs" "$work/both$run" "$(windows_path "$dir")" && echo "$status" >"$work/both$run.status") &
     sleep 1
 done
 wait
