@@ -34,7 +34,8 @@ if(WIN32)
   endforeach()
   install(TARGETS quoxel drop-files-here RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME quoxel-${PROJECT_VERSION}-win32)
+  math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
+  set(CPACK_PACKAGE_FILE_NAME quoxel-${PROJECT_VERSION}-win${bits})
 else()
   # Stripped by cpack here; the Windows programs are stripped when linked, so that the zip holds
   # the very files of the build tree.
