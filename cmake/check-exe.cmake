@@ -1,12 +1,21 @@
-# cmake -DOBJDUMP=... -DWINDRES=... -DEXE=... -DVERSION=... -DDESCRIPTION=... -P check-exe.cmake
+# cmake -DOBJDUMP=... -DWINDRES=... -DEXE=... -DFORMAT=... -DVERSION=... -DDESCRIPTION=... -P check-exe.cmake
 cmake_minimum_required(VERSION 3.25)
-# Fails unless EXE imports only DLLs that every Windows system has (no MinGW runtime DLLs), and
+# Fails unless EXE is a console program in the object format FORMAT (pei-i386 for 32-bit x86,
+# pei-x86-64 for the PE32+ format of x86-64), imports only DLLs that every Windows system has (no MinGW runtime DLLs), and
 # carries its resources: the manifest (run as the invoker, so that Windows never redirects its
 # writes; UTF-8 as the code page) and the version information of VERSION.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
 endif()
+foreach(expected IN ITEMS "file format ${FORMAT}\n" "\nSubsystem\t\t00000003\t(Windows CUI)\n")
+  string(FIND "${dump}" "${expected}" at)
+  if(at EQUAL -1)
+    string(STRIP "${expected}" expected)
+    message(FATAL_ERROR "${EXE} is not a console program in the format ${FORMAT}: ${OBJDUMP} -p lacks '${expected}'")
+  endif()
+endforeach()
+message(STATUS "a console program in the format ${FORMAT}")
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports)
   message(FATAL_ERROR "no imports found in ${EXE}")

@@ -1,35 +1,46 @@
-# The Windows target's own tests, beside those of cmake/target-tests.cmake, which includes this.
+# The Windows targets' own tests, beside those of cmake/target-tests.cmake, which includes this.
 find_program(WINESERVER wineserver REQUIRED)
 
 # One Wine server for all the tests, started before them and stopped after them.
-add_test(NAME windows.wine_start
-  COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh start ${WINESERVER} ${WINE})
-add_test(NAME windows.wine_stop COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh stop ${WINESERVER})
-set_tests_properties(windows.wine_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${env}")
-set_tests_properties(windows.wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${env}")
-set_tests_properties(windows.util windows.quoxel windows.large-file PROPERTIES FIXTURES_REQUIRED wine)
+target_test(wine_start sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh start ${WINESERVER} ${wine})
+target_test(wine_stop sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh stop ${WINESERVER})
+set(wine_tests util quoxel large-file recipe drop drop_paths)
 
 # The README's cmd.exe recipe for many files, run as printed by Wine's cmd on quoxel.exe.
-add_test(NAME windows.recipe
-  COMMAND sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${target_dir} ${WINE})
-set_tests_properties(windows.recipe PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
+target_test(recipe
+  sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${target_dir} ${wine})
 
 # The drop front end on a tree of awkward names and on bad inputs, and its path decisions.
-add_test(NAME windows.drop
-  COMMAND sh ${PROJECT_SOURCE_DIR}/tests/drop-test.sh $<TARGET_FILE:quoxel> ${target_dir} ${WINE})
-add_test(NAME windows.drop_paths COMMAND ${WINE} ${target_dir}/tests/drop_paths_test.exe)
-set_tests_properties(windows.drop windows.drop_paths PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${env}")
+target_test(drop sh ${PROJECT_SOURCE_DIR}/tests/drop-test.sh $<TARGET_FILE:quoxel> ${target_dir} ${wine})
+target_test(drop_paths ${wine} ${target_dir}/tests/drop_paths_test.exe)
 
-# Each program needs nothing beyond what every Windows system has, and carries its manifest and
-# version information; the zip holds them with README.txt and LICENSE.txt in CRLF.
-find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
-find_program(MINGW_WINDRES i686-w64-mingw32-windres REQUIRED)
+if(runnable)
+  set_tests_properties(${target}.wine_start PROPERTIES FIXTURES_SETUP ${target}.wine)
+  set_tests_properties(${target}.wine_stop PROPERTIES FIXTURES_CLEANUP ${target}.wine)
+  list(TRANSFORM wine_tests PREPEND ${target}.)
+  set_tests_properties(${wine_tests} PROPERTIES FIXTURES_REQUIRED ${target}.wine)
+endif()
+
+# Each program is a console program for the target's processor that needs nothing beyond what
+# every Windows system has, and carries its manifest and version information; the zip holds them
+# with README.txt and LICENSE.txt in CRLF. These read the files and run none, so they run on every
+# machine.
+set(triplet ${arch}-w64-mingw32)
+find_program(MINGW_OBJDUMP_${arch} ${triplet}-objdump REQUIRED)
+find_program(MINGW_WINDRES_${arch} ${triplet}-windres REQUIRED)
+if(arch STREQUAL "x86_64")
+  set(format "pei-x86-64")
+  set(bits 64)
+else()
+  set(format "pei-i386")
+  set(bits 32)
+endif()
 foreach(exe_name IN ITEMS quoxel drop-files-here)
-  add_test(NAME windows.${exe_name}.exe
-    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
-            -DEXE=${target_dir}/${exe_name}.exe -DVERSION=${PROJECT_VERSION}
+  add_test(NAME ${target}.${exe_name}.exe
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP_${arch}} -DWINDRES=${MINGW_WINDRES_${arch}}
+            -DEXE=${target_dir}/${exe_name}.exe -DFORMAT=${format} -DVERSION=${PROJECT_VERSION}
             "-DDESCRIPTION=${${exe_name}_description}" -P ${PROJECT_SOURCE_DIR}/cmake/check-exe.cmake)
 endforeach()
-add_test(NAME windows.zip
-  COMMAND ${CMAKE_COMMAND} -DZIP=${target_dir}/quoxel-${PROJECT_VERSION}-win32.zip
+add_test(NAME ${target}.zip
+  COMMAND ${CMAKE_COMMAND} -DZIP=${target_dir}/quoxel-${PROJECT_VERSION}-win${bits}.zip
           -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/check-zip.cmake)
