@@ -2,97 +2,90 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
-#include <utility>
 
+#include "files_windows.hpp"
 #include "output.hpp"
 #include "paths.hpp"
+#include "pool.hpp"
 
 namespace drop {
 
 namespace {
 
+enum class Verdict { converted, skipped, failed, not_done };
+
+// How one job ended, as its line says it.
+struct Ended {
+    Verdict verdict;
+    std::wstring why;
+};
+
 // A folder of converted copies that this drop has made ready: leftovers removed, and its lock
-// held open until the drop ends.
+// held open until the drop ends; or why it cannot be used.
 struct Folder {
     std::wstring path;
     HANDLE lock;
+    std::wstring problem;
 };
 
 // What the conversion of all jobs keeps track of.
 struct Session {
-    const std::wstring& tool;
     DWORD process_id;
-    std::uint64_t copies_made;    // numbers the temporary copies
-    std::vector<Folder> folders;  // folders of copies made ready
-    std::wstring made;            // the last folder of a copy known to exist
-    std::size_t done, total;      // jobs ended, of all
+    std::atomic<std::uint64_t> copies_made;  // numbers the temporary copies
+    std::vector<Folder> folders;             // folders of copies made ready
+    std::size_t done, total;                 // jobs ended, of all
     Counts& counts;
+    std::vector<std::wstring>& failures;
     std::optional<std::wstring> title;  // the console window's title before the drop
 };
 
-// A quoxel.exe at work on the temporary copy of one job.
-struct Run {
-    const Job* job;
-    std::wstring copy;  // extended
-    HANDLE process;
-    HANDLE report;     // the read end of the pipe that is its standard error
-    std::string text;  // what it has written there so far
-};
+std::wstring widened(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
-constexpr std::size_t report_room = 4096;  // the tool writes one short line; more is cut off
-
-enum class Verdict { converted, skipped, failed };
-
-// Ends `job` with its numbered line, after `report`, what the tool wrote, for a failure.
-void end(Session& session, const Job& job, Verdict verdict, std::wstring_view why = {}, std::string_view report = {}) {
+// Ends `job` with its numbered line.
+void end(Session& session, const Job& job, const Ended& ended) {
     ++session.done;
     std::wstring const progress = L"[" + std::to_wstring(session.done) + L"/" + std::to_wstring(session.total) + L"] ";
-    std::wstring line = progress;
-    line += verdict == Verdict::converted ? L"converted: " : verdict == Verdict::skipped ? L"skipped: " : L"failed: ";
-    line += job.shown;
-    if (!why.empty()) line.append(L" (").append(why).append(L")");
-    line += L"\r\n";
-    DWORD const which = verdict == Verdict::failed ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
-    if (!report.empty()) {
-        write_utf8(which, report);
-        if (!report.ends_with('\n')) write(which, L"\r\n");
-    }
-    write(which, line);
-    switch (verdict) {
+    const wchar_t* const word = ended.verdict == Verdict::converted ? L"converted: "
+                                : ended.verdict == Verdict::skipped ? L"skipped: "
+                                : ended.verdict == Verdict::failed  ? L"failed: "
+                                                                    : L"not done: ";
+    std::wstring line = word + job.shown;
+    if (!ended.why.empty()) line.append(L" (").append(ended.why).append(L")");
+    write(ended.verdict == Verdict::failed ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, progress + line + L"\r\n");
+    switch (ended.verdict) {
     case Verdict::converted: ++session.counts.converted; break;
     case Verdict::skipped: ++session.counts.skipped; break;
-    case Verdict::failed: ++session.counts.failed; break;
+    case Verdict::failed:
+        ++session.counts.failed;
+        session.failures.push_back(line);
+        break;
+    case Verdict::not_done: ++session.counts.not_done; break;
     }
     if (session.title) set_console_title(progress + *session.title);
 }
 
-// Removes the temporary `copy`, then ends `job` as failed for `why`, naming the copy too when it
-// could not be removed.
-void end_discarding(Session& session, const Job& job, const std::wstring& copy, std::wstring why,
-                    std::string_view report = {}) {
-    if (!DeleteFileW(copy.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-        why += L"; the temporary copy " + shown(copy) + L" stays: " + system_text(GetLastError());
-    }
-    end(session, job, Verdict::failed, why, report);
-}
-
-// Whether the file at the place of `job`'s copy is that of a case twin before it: a name that
-// differs in letter case, which this folder of copies took for the same name.
+// Whether the file at the place of `job`'s copy is that of a case twin before it: a path whose
+// names, folders included, differ from the job's only in letter case, which this folder of copies
+// took for the same path.
 bool taken_by_twin(const Job& job) {
     if (!job.case_twin) return false;
-    std::wstring const target = join(job.copies, job.relative);
-    WIN32_FIND_DATAW entry;
-    HANDLE const found = FindFirstFileExW(target.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) return false;
-    FindClose(found);
-    return last_component(target) != entry.cFileName;
+    HANDLE const file = CreateFileW(join(job.copies, job.relative).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    wchar_t room[4096];
+    DWORD const length = GetFinalPathNameByHandleW(file, room, sizeof room / sizeof room[0], FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    std::wstring_view const real(room, length < sizeof room / sizeof room[0] ? length : 0);
+    return !real.ends_with(L"\\" + job.relative);
 }
 
 std::wstring taken_by_twin_why(const Job& job) {
     return L"converted\\" + job.relative +
-           L" is the copy of a file whose name differs only in letter case, and converted cannot hold both";
+           L" is the copy of a file whose path differs only in letter case, and converted cannot hold both";
 }
 
 // The folder `folder` (extended), made if it is not there; `shown_as` names it in `why` when it
@@ -119,46 +112,45 @@ bool at_work(const std::wstring& copies, DWORD owner) {
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-// Makes the folder of copies `copies` ready for this drop, once: made if needed, cleared of the
-// temporary copies that drops which ended before their work left there, each named in a line,
-// and locked while this drop is at work in it.
-bool make_ready(Session& session, const std::wstring& copies, std::wstring& why) {
-    for (const Folder& folder : session.folders) {
-        if (folder.path == copies) return true;
-    }
-    if (!make_folder(copies, shown(copies), why)) return false;
-
+// Removes from the folder of copies `copies` the temporary copies of drops that ended before
+// their work, each named in a line.
+void remove_leftovers(const std::wstring& copies) {
     WIN32_FIND_DATAW entry;
     HANDLE const listing = FindFirstFileExW(join(copies, L"quoxel-*.tmp").c_str(), FindExInfoBasic, &entry,
                                             FindExSearchNameMatch, nullptr, 0);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            std::optional<std::uint32_t> const owner = temporary_owner(entry.cFileName);
-            if (!owner || at_work(copies, *owner)) continue;
-            std::wstring const leftover = join(copies, entry.cFileName);
-            if (DeleteFileW(leftover.c_str())) {
-                write(STD_OUTPUT_HANDLE, L"removed: " + shown(leftover) +
-                                             L" (a temporary copy left by a drop that was closed or stopped)\r\n");
-            }
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
-    }
-
-    // Open without sharing, so that no other drop can delete it, and deleted when this drop's
-    // last handle closes, also when it is killed.
-    HANDLE const lock = CreateFileW(join(copies, lock_name(session.process_id)).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (lock == INVALID_HANDLE_VALUE) {
-        why = L"cannot write in " + shown(copies) + L": " + system_text(GetLastError());
-        return false;
-    }
-    session.folders.push_back({copies, lock});
-    return true;
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        std::optional<std::uint32_t> const owner = temporary_owner(entry.cFileName);
+        if (!owner || at_work(copies, *owner)) continue;
+        std::wstring const leftover = join(copies, entry.cFileName);
+        if (DeleteFileW(leftover.c_str())) {
+            write(STD_OUTPUT_HANDLE,
+                  L"removed: " + shown(leftover) + L" (a temporary copy left by a drop that was closed or stopped)\r\n");
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
 }
 
-// Makes every folder between `copies` and the copy's own folder `folder` (both extended).
-bool make_mirror(Session& session, const std::wstring& copies, const std::wstring& folder, std::wstring& why) {
-    if (folder == session.made || folder == copies) return true;
+// Makes the folder of copies `copies` ready for this drop: made if needed, cleared of leftovers,
+// and locked while this drop is at work in it.
+Folder make_ready(const Session& session, const std::wstring& copies) {
+    Folder folder{copies, INVALID_HANDLE_VALUE, {}};
+    if (!make_folder(copies, shown(copies), folder.problem)) return folder;
+    remove_leftovers(copies);
+    // Open without sharing, so that no other drop can delete it, and deleted when this drop's
+    // last handle closes, also when it is killed.
+    folder.lock = CreateFileW(join(copies, lock_name(session.process_id)).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (folder.lock == INVALID_HANDLE_VALUE) {
+        folder.problem = L"cannot write in " + shown(copies) + L": " + system_text(GetLastError());
+    }
+    return folder;
+}
+
+// Makes every folder between `copies` and the copy's own folder `folder` (both extended). `made`
+// is the last folder this thread knows to exist.
+bool make_mirror(const std::wstring& copies, const std::wstring& folder, std::wstring& made, std::wstring& why) {
+    if (folder == made || folder == copies) return true;
     DWORD const attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         std::wstring path = copies;
@@ -170,162 +162,90 @@ bool make_mirror(Session& session, const std::wstring& copies, const std::wstrin
             rest.remove_prefix(end == std::wstring_view::npos ? rest.size() : end + 1);
         }
     }
-    session.made = folder;
+    made = folder;
     return true;
 }
 
-// Starts the conversion of a copy of `job`'s file; or ends the job at once when its copy exists,
-// or when it cannot start.
-std::optional<Run> start(Session& session, const Job& job) {
+// Why the copy of a job failed at `outcome`'s step, with the system's texts.
+std::wstring failure_why(const Outcome& outcome, const std::wstring& copy) {
+    std::wstring why = widened(step_words(outcome.step));
+    if (outcome.step != Outcome::Step::too_short) why += L": " + system_text(outcome.error);
+    if (outcome.left) why += L"; the temporary copy " + shown(copy) + L" stays: " + system_text(outcome.left_error);
+    return why;
+}
+
+// The work of one job, on a thread of the pool.
+Ended run(Session& session, const Job& job, const Folder& folder, std::span<std::uint8_t> buffer,
+          const std::atomic<bool>& stop) {
+    if (!folder.problem.empty()) return {Verdict::failed, folder.problem};
     std::wstring const target = join(job.copies, job.relative);
     std::wstring const copy_shown = L"converted\\" + job.relative;
     DWORD const attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            end(session, job, Verdict::failed, copy_shown + L" is a folder, not a converted copy");
-        } else if (taken_by_twin(job)) {
-            end(session, job, Verdict::failed, taken_by_twin_why(job));
-        } else {
-            end(session, job, Verdict::skipped, L"already converted: " + copy_shown + L" exists");
-        }
-        return std::nullopt;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return {Verdict::failed, copy_shown + L" is a folder, not a converted copy"};
+        if (taken_by_twin(job)) return {Verdict::failed, taken_by_twin_why(job)};
+        return {Verdict::skipped, L"already converted: " + copy_shown + L" exists"};
     }
-
+    thread_local std::wstring made;
     std::wstring why;
-    if (!make_ready(session, job.copies, why) || !make_mirror(session, job.copies, std::wstring(parent(target)), why)) {
-        end(session, job, Verdict::failed, why);
-        return std::nullopt;
-    }
+    if (!make_mirror(job.copies, std::wstring(parent(target)), made, why)) return {Verdict::failed, why};
+
     // The copy is made in the top folder of copies, whose path is the shortest, and under a name
     // that no file of the tree has: the process id and a number make it unique.
     std::wstring const copy = join(job.copies, temporary_name(session.process_id, ++session.copies_made));
-    if (!CopyFileW(job.source.c_str(), copy.c_str(), FALSE)) {
-        end_discarding(session, job, copy, L"cannot copy it into converted: " + system_text(GetLastError()));
-        return std::nullopt;
-    }
-    // CopyFileW copies the read-only attribute too, and the tool opens the copy for update.
-    DWORD const copy_attributes = GetFileAttributesW(copy.c_str());
-    if (copy_attributes == INVALID_FILE_ATTRIBUTES ||
-        !SetFileAttributesW(copy.c_str(), copy_attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-        end_discarding(session, job, copy, L"cannot make its copy writable: " + system_text(GetLastError()));
-        return std::nullopt;
-    }
-
-    // The tool's standard output and error go into a pipe of its own, so that its report is
-    // written just before this file's line, never among the lines of another file.
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE report = nullptr, report_end = nullptr;
-    if (!CreatePipe(&report, &report_end, &inheritable, 0) || !SetHandleInformation(report, HANDLE_FLAG_INHERIT, 0)) {
-        end_discarding(session, job, copy, L"cannot start quoxel.exe: " + system_text(GetLastError(), L"quoxel.exe"));
-        return std::nullopt;
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = report_end;
-    startup.hStdError = report_end;
-    PROCESS_INFORMATION process{};
-    std::wstring command = command_line(session.tool, copy);
-    bool const started = CreateProcessW(session.tool.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
-    DWORD const error = GetLastError();
-    CloseHandle(report_end);  // the tool's copy is the only one left, so no other tool inherits it
-    if (!started) {
-        CloseHandle(report);
-        end_discarding(session, job, copy, L"cannot start quoxel.exe: " + system_text(error, L"quoxel.exe"));
-        return std::nullopt;
-    }
-    CloseHandle(process.hThread);
-    return Run{&job, copy, process.hProcess, report, {}};
-}
-
-// Reads what `run`'s tool has written so far, without waiting, so that a full pipe never holds
-// the tool up.
-void drain(Run& run) {
-    DWORD available = 0;
-    while (PeekNamedPipe(run.report, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-        char buffer[4096];
-        DWORD read = 0;
-        if (!ReadFile(run.report, buffer, available < sizeof buffer ? available : sizeof buffer, &read, nullptr))
-            return;
-        run.text.append(buffer, read < report_room - run.text.size() ? read : report_room - run.text.size());
-    }
-}
-
-// Ends the job of `run`, whose tool has exited: the copy takes its own name after status 0, and
-// is removed otherwise.
-void finish(Session& session, Run& run) {
-    drain(run);
-    DWORD status = 1;
-    bool const exited = GetExitCodeProcess(run.process, &status);
-    DWORD const error = GetLastError();
-    CloseHandle(run.process);
-    CloseHandle(run.report);
-    const Job& job = *run.job;
-    if (!exited)
-        return end_discarding(session, job, run.copy, L"cannot tell how quoxel.exe ended: " + system_text(error));
-    if (status != 0) {
-        return end_discarding(session, job, run.copy,
-                              L"quoxel.exe stopped with " + exit_status(status) + L"; no copy kept", run.text);
-    }
-    std::wstring const target = join(job.copies, job.relative);
-    if (MoveFileExW(run.copy.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
-        return end(session, job, Verdict::converted);
-    DWORD const move_error = GetLastError();
-    if (move_error == ERROR_ALREADY_EXISTS || move_error == ERROR_FILE_EXISTS) {
+    Outcome const outcome = copy_converted(windows_files(), job.source, copy, target, buffer, stop);
+    switch (outcome.step) {
+    case Outcome::Step::done: return {Verdict::converted, {}};
+    case Outcome::Step::stopped: return {Verdict::not_done, L"stopped; no copy kept"};
+    case Outcome::Step::inside_copies: return {Verdict::skipped, L"a link to a converted copy"};
+    case Outcome::Step::taken:
         // Made meanwhile: by the case twin before it, or by another drop of the same file.
-        if (taken_by_twin(job)) return end_discarding(session, job, run.copy, taken_by_twin_why(job));
-        DeleteFileW(run.copy.c_str());
-        return end(session, job, Verdict::skipped, L"already converted: converted\\" + job.relative + L" exists");
-    }
-    end_discarding(session, job, run.copy, L"cannot name the converted copy: " + system_text(move_error));
-}
-
-// Waits until one of `runs` ends, and ends its job.
-void wait_for_one(Session& session, std::vector<Run>& runs) {
-    std::vector<HANDLE> processes;
-    for (const Run& run : runs) processes.push_back(run.process);
-    for (;;) {
-        DWORD const which = WaitForMultipleObjects(static_cast<DWORD>(processes.size()), processes.data(), FALSE, 100);
-        for (Run& run : runs) drain(run);
-        std::size_t const index = which - WAIT_OBJECT_0;
-        if (which == WAIT_FAILED) {
-            // Only a fault of this program makes the wait itself fail: the first run is stopped
-            // and its job ended as failed, so that the others still end.
-            DWORD const error = GetLastError();
-            Run& first = runs.front();
-            TerminateProcess(first.process, 1);
-            WaitForSingleObject(first.process, INFINITE);
-            CloseHandle(first.process);
-            CloseHandle(first.report);
-            end_discarding(session, *first.job, first.copy, L"cannot wait for quoxel.exe: " + system_text(error));
-            runs.erase(runs.begin());
-            return;
-        }
-        if (index < runs.size()) {
-            finish(session, runs[index]);
-            runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(index));
-            return;
-        }
+        if (taken_by_twin(job)) return {Verdict::failed, taken_by_twin_why(job)};
+        return {Verdict::skipped, L"already converted: " + copy_shown + L" exists"};
+    default: return {Verdict::failed, failure_why(outcome, copy)};
     }
 }
 
 }  // namespace
 
-void convert(const std::vector<Job>& jobs, const std::wstring& tool, std::size_t at_once, Counts& counts) {
-    Session session{tool, GetCurrentProcessId(), 0, {}, {}, 0, jobs.size(), counts, console_title()};
-    if (at_once > MAXIMUM_WAIT_OBJECTS) at_once = MAXIMUM_WAIT_OBJECTS;
+void convert(const std::vector<Job>& jobs, const std::vector<std::wstring>& met, std::size_t threads,
+             const std::atomic<bool>& stop, Counts& counts, std::vector<std::wstring>& failures) {
+    Session session{GetCurrentProcessId(), 0, {}, 0, jobs.size(), counts, failures, console_title()};
+
+    // Every folder of copies before any copy, from this thread: each is cleared once, and no
+    // thread makes a copy in a folder that another is still clearing.
+    std::vector<std::size_t> folder_of(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        auto const known = std::find_if(session.folders.begin(), session.folders.end(),
+                                        [&](const Folder& f) { return f.path == jobs[i].copies; });
+        folder_of[i] = static_cast<std::size_t>(known - session.folders.begin());
+        if (known == session.folders.end()) session.folders.push_back(make_ready(session, jobs[i].copies));
+    }
+    for (const std::wstring& copies : met) {
+        if (std::none_of(session.folders.begin(), session.folders.end(),
+                         [&](const Folder& f) { return f.path == copies; })) {
+            remove_leftovers(copies);
+        }
+    }
+
     // The case twins last, so that the copy of the first of each pair exists when its twin starts.
     for (bool const twins : {false, true}) {
-        std::vector<Run> runs;
-        for (const Job& job : jobs) {
-            if (job.case_twin != twins) continue;
-            while (runs.size() >= at_once) wait_for_one(session, runs);
-            if (std::optional<Run> run = start(session, job)) runs.push_back(std::move(*run));
+        std::vector<std::size_t> phase;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (jobs[i].case_twin == twins) phase.push_back(i);
         }
-        while (!runs.empty()) wait_for_one(session, runs);
+        std::size_t const ran = run_pool<Ended>(
+            phase.size(), threads, stop,
+            [&](std::size_t k, std::span<std::uint8_t> buffer) {
+                return run(session, jobs[phase[k]], session.folders[folder_of[phase[k]]], buffer, stop);
+            },
+            [&](std::size_t k, const Ended& ended) { end(session, jobs[phase[k]], ended); });
+        counts.not_done += phase.size() - ran;
     }
-    for (const Folder& folder : session.folders) CloseHandle(folder.lock);
+    for (const Folder& folder : session.folders) {
+        if (folder.lock != INVALID_HANDLE_VALUE) CloseHandle(folder.lock);
+    }
     if (session.title) set_console_title(*session.title);
 }
 

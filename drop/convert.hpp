@@ -1,26 +1,24 @@
-// Converting copies: each file copied into its folder of converted copies under a temporary
-// name, converted there by quoxel.exe, several at a time, and given its own name only once the
-// tool has succeeded.
+// Converting copies: each file read and converted into a temporary copy in its folder of
+// converted copies, on a few threads, and given its own name only once the copy is whole.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "summary.hpp"
 #include "walk.hpp"
 
 namespace drop {
 
-struct Counts {
-    std::size_t converted = 0;
-    std::size_t skipped = 0;
-    std::size_t failed = 0;
-};
-
-// Converts a copy of the file of each job with the program `tool`, `at_once` copies at a time,
-// and writes one numbered line for each job as it ends: "converted", "skipped" (its copy exists)
-// or "failed" with why, on standard error, just after the tool's own report. A folder of copies
-// is first cleared of the temporary copies that a drop which ended before its work left there.
-void convert(const std::vector<Job>& jobs, const std::wstring& tool, std::size_t at_once, Counts& counts);
+// Converts a copy of the file of each job on `threads` threads, and writes one numbered line for
+// each job as it ends: "converted", "skipped" (its copy exists) or "failed" with why, on standard
+// error, each failure also added to `failures` without its number. Every folder of copies that
+// the jobs use, and every one in `met`, is first cleared of the temporary copies that drops which
+// ended before their work left there. Once `stop` is set no file starts, the files at work are
+// discarded, and what did not end is counted as not done.
+void convert(const std::vector<Job>& jobs, const std::vector<std::wstring>& met, std::size_t threads,
+             const std::atomic<bool>& stop, Counts& counts, std::vector<std::wstring>& failures);
 
 }  // namespace drop

@@ -6,6 +6,21 @@ namespace drop {
 
 namespace {
 
+// The console handler runs on a thread of its own, which the system starts; it finds the drop's
+// stop flag here.
+std::atomic<bool>* stop_flag = nullptr;
+std::atomic<bool> closing{false};
+HANDLE cleaned = nullptr;  // an event, set once the drop has cleaned up
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) closing = true;
+    stop_flag->store(true);
+    // The process ends as soon as this returns from a closing window: wait for the clean-up first,
+    // within the 5 seconds that Windows gives.
+    if (closing) WaitForSingleObject(cleaned, 4500);
+    return TRUE;
+}
+
 bool is_console(HANDLE handle) {
     DWORD mode = 0;
     return GetConsoleMode(handle, &mode) != 0;
@@ -75,7 +90,20 @@ std::optional<std::wstring> console_title() {
 
 void set_console_title(const std::wstring& title) { SetConsoleTitleW(title.c_str()); }
 
+void stop_on_console_events(std::atomic<bool>& stop) {
+    stop_flag = &stop;
+    cleaned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void cleaned_up() {
+    if (cleaned != nullptr) SetEvent(cleaned);
+}
+
+bool window_closing() { return closing; }
+
 void wait_if_alone_in_window() {
+    if (closing) return;
     DWORD processes[2];
     HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
     if (GetConsoleProcessList(processes, 2) != 1 || !is_console(input)) return;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,5 +31,15 @@ void set_console_title(const std::wstring& title);
 // own, which closes when the program ends: then, and only then, this program is alone on its
 // console and reads from it, and this waits for Enter so that what it printed can be read.
 void wait_if_alone_in_window();
+
+// Sets `stop` when the user presses Ctrl+C or Ctrl+Break or closes the console window, instead of
+// ending the process at once. A closing window ends the process when the handler returns, within
+// about 5 seconds: the handler waits until `cleaned_up` says that the drop has removed its
+// temporary copies and written its summary.
+void stop_on_console_events(std::atomic<bool>& stop);
+void cleaned_up();
+
+// Whether the console window is closing, so that nobody is left to press Enter.
+bool window_closing();
 
 }  // namespace drop

@@ -1,7 +1,5 @@
 #include "paths.hpp"
 
-#include <cstdio>
-
 namespace drop {
 
 namespace {
@@ -100,28 +98,6 @@ std::wstring shown(std::wstring_view path) {
     return std::wstring(path);
 }
 
-std::wstring command_line(std::wstring_view program, std::wstring_view argument) {
-    std::wstring line;
-    for (std::wstring_view const text : {program, argument}) {
-        if (!line.empty()) line += L' ';
-        line += L'"';
-        std::size_t backslashes = 0;
-        for (wchar_t const c : text) {
-            if (c == L'\\') {
-                ++backslashes;
-                continue;
-            }
-            // Backslashes count only before a quote: there they are doubled, and the quote escaped.
-            line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-            backslashes = 0;
-            line += c;
-        }
-        line.append(2 * backslashes, L'\\');  // before the closing quote
-        line += L'"';
-    }
-    return line;
-}
-
 std::wstring temporary_name(std::uint32_t process, std::uint64_t number) {
     return L"quoxel-" + std::to_wstring(process) + L"-" + std::to_wstring(number) + L".tmp";
 }
@@ -145,30 +121,6 @@ std::optional<std::uint32_t> temporary_owner(std::wstring_view name) {
 }
 
 std::wstring lock_name(std::uint32_t process) { return L"quoxel-" + std::to_wstring(process) + L".lock"; }
-
-std::wstring exit_status(std::uint32_t status) {
-    // Exit codes are small; a status with the top bits set is an NTSTATUS value: the process was
-    // ended by an exception or from outside.
-    if (status < 0x10000000U) return L"status " + std::to_wstring(status);
-    struct Known {
-        std::uint32_t status;
-        const wchar_t* words;
-    };
-    static constexpr Known known[] = {
-        {0xC0000005U, L"an access violation"},    {0xC00000FDU, L"a stack overflow"},
-        {0xC0000409U, L"a stack buffer overrun"}, {0xC000013AU, L"ended by Ctrl+C or a closed window"},
-        {0xC0000135U, L"a DLL was not found"},    {0xC0000142U, L"a DLL failed to start"},
-        {0xC0000017U, L"out of memory"},          {0xC0000094U, L"an integer division by zero"},
-        {0xC000001DU, L"an illegal instruction"}, {0xC0000374U, L"a corrupted heap"},
-    };
-    wchar_t hex[11];
-    std::swprintf(hex, sizeof hex / sizeof hex[0], L"0x%08X", static_cast<unsigned>(status));
-    std::wstring text = L"status " + std::wstring(hex);
-    for (const Known& k : known) {
-        if (k.status == status) text.append(L", ").append(k.words);
-    }
-    return text;
-}
 
 std::wstring filled(std::wstring_view text, std::wstring_view subject) {
     std::wstring out;

@@ -1,6 +1,6 @@
 // The drop program's decisions that need no system call: which names it takes, where a copy
-// goes, the long-path form of a path, how a command line is quoted, what a temporary copy is
-// called, and how an exit status reads. Portable, so that they are tested on every platform.
+// goes, the long-path form of a path, what a temporary copy is called, and how a system text
+// names its subject. Portable, so that they are tested on every platform.
 #pragma once
 
 #include <cstdint>
@@ -42,10 +42,6 @@ std::wstring extended(std::wstring_view full);
 // The path as a user writes it: an extended path without its prefix.
 std::wstring shown(std::wstring_view path);
 
-// The command line that gives each argument back unchanged to a program whose C runtime parses
-// it: each in quotes, a quote inside escaped, and backslashes doubled where they precede a quote.
-std::wstring command_line(std::wstring_view program, std::wstring_view argument);
-
 // The temporary copy number `number` of the drop with process id `process`, "quoxel-P-N.tmp", in
 // a folder of converted copies; and the process id in such a name.
 std::wstring temporary_name(std::uint32_t process, std::uint64_t number);
@@ -54,11 +50,6 @@ std::optional<std::uint32_t> temporary_owner(std::wstring_view name);
 // The file that a running drop keeps open in each folder of converted copies it uses, so that
 // another drop can tell its temporary copies from those left by a drop that ended.
 std::wstring lock_name(std::uint32_t process);
-
-// How a program's exit status reads: "status 3", or, for a status that ended it from outside or
-// by a crash, the hexadecimal form Windows shows, with words where they are known ("status
-// 0xC0000005, an access violation").
-std::wstring exit_status(std::uint32_t status);
 
 // `text` with each insert %1 to %9 replaced by `subject`, and %% by %: a system message for a
 // program or a file that names it instead of showing "%1".

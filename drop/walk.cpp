@@ -57,10 +57,15 @@ std::wstring final_path(const std::wstring& path) {
     return real;
 }
 
-// How Windows orders two names, letter case aside, in its own folding: -1, 0 or 1.
-int compare_ignoring_case(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) - CSTR_EQUAL;
+
+}  // namespace
+
+int compare_ignoring_case(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) -
+           CSTR_EQUAL;
 }
+
+namespace {
 
 // Name order, letter case aside, then by case: two names that differ only in case stand together.
 bool before(const std::wstring& a, const std::wstring& b) {
@@ -96,12 +101,16 @@ void walk(const std::wstring& top, const std::wstring& top_shown, Work& work) {
         do {
             std::wstring const name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
+            bool const link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
                 if (is_wav(name)) wavs.push_back(name);
-            } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            } else if (is_converted_folder(name)) {
+                // Used whatever it is, a mount point or a link too: its leftovers are cleared.
+                work.met.push_back(join(folder, name));
+            } else if (link) {
                 // A symbolic link or a junction may lead out of the tree, or round in a loop.
                 note(work, Note::Verdict::not_entered, join(folder_shown, name), L"a folder link");
-            } else if (!is_converted_folder(name)) {
+            } else {
                 folders.push_back(join(relative, name));
             }
         } while (FindNextFileW(listing, &entry));
@@ -147,36 +156,6 @@ void take(const wchar_t* argument, Work& work) {
     if (folder) return walk(source, path, work);
     work.jobs.push_back(
         {source, path, join(parent(source), L"converted"), std::wstring(last_component(source)), false});
-}
-
-void finish(Work& work) {
-    // The jobs in the order of their copies' paths, letter case aside: a file given twice stands
-    // beside itself, and a case twin beside the file whose copy takes the same place.
-    std::vector<std::size_t> order(work.jobs.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    const auto copy_path = [&](std::size_t i) { return join(work.jobs[i].copies, work.jobs[i].relative); };
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        int const place = compare_ignoring_case(copy_path(a), copy_path(b));
-        return place < 0 || (place == 0 && work.jobs[a].source < work.jobs[b].source);
-    });
-    std::vector<bool> again(work.jobs.size(), false);
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        Job& job = work.jobs[order[i]];
-        const Job& previous = work.jobs[order[i - 1]];
-        again[order[i]] = job.source == previous.source;
-        job.case_twin = !again[order[i]] && compare_ignoring_case(copy_path(order[i]), copy_path(order[i - 1])) == 0;
-    }
-
-    std::vector<Job> kept;
-    std::vector<std::wstring> folders;
-    for (std::size_t i = 0; i < work.jobs.size(); ++i) {
-        if (again[i]) continue;
-        folders.emplace_back(parent(work.jobs[i].source));
-        kept.push_back(std::move(work.jobs[i]));
-    }
-    work.jobs = std::move(kept);
-    std::sort(folders.begin(), folders.end());
-    work.folders = static_cast<std::size_t>(std::unique(folders.begin(), folders.end()) - folders.begin());
 }
 
 }  // namespace drop

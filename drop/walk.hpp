@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace drop {
@@ -30,17 +31,25 @@ struct Note {
 struct Work {
     std::vector<Job> jobs;  // in the order given, a folder's files sorted by name, no file twice
     std::vector<Note> notes;
-    std::size_t folders = 0;  // folders that hold the jobs' files
+    std::size_t folders = 0;          // folders that hold the jobs' files
+    std::vector<std::wstring> met;    // the folders named "converted" that the walk passed, extended
 };
 
 // Adds what `argument` gives to `work`: a file, whatever its name; a folder, every file whose name
 // ends in .wav in any letter case, at any depth, except in folders named "converted" and in folder
 // links; and a note for whatever of it cannot be taken. A path inside a folder named "converted"
-// gives nothing, however it is written: by its 8.3 name, through a link or in another case.
+// gives nothing, however it is written: by its 8.3 name, through a link or in another case, and
+// neither does a file link found in a folder that leads into one.
 void take(const wchar_t* argument, Work& work);
 
-// Removes each job whose file was given before, marks each case twin, and counts the folders of
-// the files.
-void finish(Work& work);
+// How the file system orders two paths, letter case aside: below, at or above 0. The one of
+// Windows, which folds the letters of every script, is compare_ignoring_case.
+using Compare = int (*)(std::wstring_view a, std::wstring_view b);
+int compare_ignoring_case(std::wstring_view a, std::wstring_view b);
+
+// Keeps one job of each file given more than once, alone or in a folder given: the one whose
+// copy goes to the outermost folder of copies, which holds the others. Marks each case twin and
+// counts the folders of the files. Portable, given the file system's comparison.
+void finish(Work& work, Compare compare_ignoring_case);
 
 }  // namespace drop

@@ -1,12 +1,13 @@
 // Tests of the drop program's decisions that need no system call: the extended form of a path,
-// the "converted" rule, where a copy goes, the quoting of the tool's command line, the names of
-// temporary copies and how an exit status reads. They build and run on every platform.
+// the "converted" rule, where a copy goes, the names of temporary copies, system texts, and which
+// jobs a drop keeps. They build and run on every platform.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "paths.hpp"
+#include "walk.hpp"
 
 using namespace drop;
 
@@ -68,54 +69,6 @@ TEST(DropPaths, WavNamesAndTheConvertedRule) {
     }
 }
 
-// What the C runtime's parser gives back from a command line, by its documented rules: outside
-// quotes a space ends an argument; before a quote, 2n backslashes give n and the quote opens or
-// closes, 2n+1 give n and the quote itself; backslashes elsewhere stand as they are.
-std::vector<std::wstring> parsed(std::wstring_view line) {
-    std::vector<std::wstring> arguments;
-    std::wstring argument;
-    bool in_argument = false, quoted = false;
-    std::size_t backslashes = 0;
-    for (wchar_t const c : line) {
-        if (c == L'\\') {
-            ++backslashes;
-            in_argument = true;
-            continue;
-        }
-        if (c == L'"') {
-            argument.append(backslashes / 2, L'\\');
-            if (backslashes % 2 == 1)
-                argument += c;
-            else
-                quoted = !quoted;
-        } else {
-            argument.append(backslashes, L'\\');
-            if (c == L' ' && !quoted) {
-                if (in_argument) arguments.push_back(argument);
-                argument.clear();
-                in_argument = false;
-                backslashes = 0;
-                continue;
-            }
-            argument += c;
-        }
-        backslashes = 0;
-        in_argument = true;
-    }
-    argument.append(backslashes, L'\\');
-    if (in_argument) arguments.push_back(argument);
-    return arguments;
-}
-
-TEST(DropPaths, TheCommandLineGivesEachArgumentBack) {
-    const std::wstring tool = L"C:\\quoxel 1.0 & 50%!\\quoxel.exe";
-    for (const wchar_t* file : {L"\\\\?\\C:\\F\\converted\\quoxel-12-3.tmp", L"C:\\a b\\", L"C:\\x\"y", L"a\\\\\"b",
-                                L"\\\\?\\UNC\\nas\\s p\\q.tmp", L"-dash ^;()"}) {
-        const std::wstring line = command_line(tool, file);
-        EXPECT_EQ(parsed(line), (std::vector<std::wstring>{tool, file})) << line.size();
-    }
-}
-
 TEST(DropPaths, TemporaryCopiesAreToldByTheirName) {
     EXPECT_EQ(temporary_name(4321, 17), L"quoxel-4321-17.tmp");
     EXPECT_EQ(temporary_owner(temporary_name(4294967295U, 0)), 4294967295U);
@@ -127,12 +80,60 @@ TEST(DropPaths, TemporaryCopiesAreToldByTheirName) {
 }
 
 TEST(DropPaths, TextsForUsers) {
-    EXPECT_EQ(exit_status(1), L"status 1");
-    EXPECT_EQ(exit_status(0xC0000005U), L"status 0xC0000005, an access violation");
-    EXPECT_EQ(exit_status(0xC0000033U), L"status 0xC0000033");
     EXPECT_EQ(filled(L"Bad EXE format for %1.", L"quoxel.exe"), L"Bad EXE format for quoxel.exe.");
     EXPECT_EQ(filled(L"%1!s! is not a valid Win32 application. 100%% sure", L"q.exe"),
               L"q.exe is not a valid Win32 application. 100% sure");
 }
 
+// Letter case as an ASCII file system folds it, standing in for the system's comparison.
+int ascii_compare(std::wstring_view a, std::wstring_view b) {
+    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return lower(a[i]) < lower(b[i]) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+// The job of the file `relative` in the folder whose copies go to `copies`.
+Job job(const std::wstring& copies, const std::wstring& relative) {
+    return {join(parent(copies), relative), L"", copies, relative, false};
+}
+
+TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
+    struct Case {
+        const char* what;
+        std::vector<Job> given;
+        std::vector<std::wstring> kept;  // each job's copy, in the order given
+        std::vector<bool> twins;
+        std::size_t folders;
+    };
+    const std::wstring g = L"C:\\G\\converted", sub = L"C:\\G\\sub\\converted";
+    Job const b_alone{L"C:\\G\\sub\\b.wav", L"", sub, L"b.wav", false};
+    for (const Case& c : {
+             Case{"a file and its folder", {b_alone, job(g, L"a.wav"), job(g, L"sub\\b.wav")},
+                  {g + L"\\a.wav", g + L"\\sub\\b.wav"}, {false, false}, 2},
+             Case{"a folder twice and a folder below it",
+                  {job(g, L"a.wav"), job(g, L"a.wav"), job(sub, L"b.wav"), job(g, L"sub\\b.wav")},
+                  {g + L"\\a.wav", g + L"\\sub\\b.wav"}, {false, false}, 2},
+             Case{"case twin folders", {job(g, L"Sub\\x.wav"), job(g, L"sub\\x.wav"), job(g, L"sub\\y.wav")},
+                  {g + L"\\Sub\\x.wav", g + L"\\sub\\x.wav", g + L"\\sub\\y.wav"}, {false, true, false}, 2},
+             Case{"case twin files", {job(g, L"A.wav"), job(g, L"a.wav")}, {g + L"\\A.wav", g + L"\\a.wav"},
+                  {false, true}, 1},
+         }) {
+        Work work;
+        work.jobs = c.given;
+        finish(work, ascii_compare);
+        std::vector<std::wstring> kept;
+        std::vector<bool> twins;
+        for (const Job& j : work.jobs) {
+            kept.push_back(join(j.copies, j.relative));
+            twins.push_back(j.case_twin);
+        }
+        EXPECT_EQ(kept, c.kept) << c.what;
+        EXPECT_EQ(twins, c.twins) << c.what;
+        EXPECT_EQ(work.folders, c.folders) << c.what;
+    }
+}
+
 }  // namespace
+

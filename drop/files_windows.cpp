@@ -1,0 +1,75 @@
+#include "files_windows.hpp"
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "paths.hpp"
+
+namespace drop {
+
+namespace {
+
+HANDLE handle_of(Files::Handle file) { return reinterpret_cast<HANDLE>(file); }
+
+struct WindowsFiles final : Files {
+    // Others may read the original meanwhile, but not write it: a copy is of one version.
+    Error open(const Path& source, Handle& file) override {
+        HANDLE const opened = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+        file = reinterpret_cast<Handle>(opened);
+        return 0;
+    }
+    Error create(const Path& copy, Handle& file) override {
+        HANDLE const made = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (made == INVALID_HANDLE_VALUE) return GetLastError();
+        file = reinterpret_cast<Handle>(made);
+        return 0;
+    }
+    Error read(Handle file, std::span<std::uint8_t> into, std::size_t& got) override {
+        DWORD const size = into.size() < MAXDWORD ? static_cast<DWORD>(into.size()) : MAXDWORD;
+        DWORD read = 0;
+        if (!ReadFile(handle_of(file), into.data(), size, &read, nullptr)) return GetLastError();
+        got = read;
+        return 0;
+    }
+    Error write(Handle file, std::span<const std::uint8_t> bytes) override {
+        while (!bytes.empty()) {
+            DWORD const size = bytes.size() < MAXDWORD ? static_cast<DWORD>(bytes.size()) : MAXDWORD;
+            DWORD written = 0;
+            if (!WriteFile(handle_of(file), bytes.data(), size, &written, nullptr)) return GetLastError();
+            if (written == 0) return ERROR_WRITE_FAULT;
+            bytes = bytes.subspan(written);
+        }
+        return 0;
+    }
+    Error close(Handle file) override { return CloseHandle(handle_of(file)) ? 0 : GetLastError(); }
+    // Without MOVEFILE_REPLACE_EXISTING: a file under the name stays, and the move fails.
+    Error rename(const Path& from, const Path& to) override {
+        return MoveFileExW(from.c_str(), to.c_str(), 0) ? 0 : GetLastError();
+    }
+    Error remove(const Path& path) override {
+        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : GetLastError();
+    }
+    bool exists(Error error) override { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+    // The walk cannot tell a file link by its attributes under Wine, so every file is asked where
+    // it really is once it is open: a call on the handle, no second open.
+    bool inside_copies(Handle file) override {
+        wchar_t room[4096];
+        DWORD const length =
+            GetFinalPathNameByHandleW(handle_of(file), room, sizeof room / sizeof room[0], FILE_NAME_NORMALIZED);
+        return length != 0 && length < sizeof room / sizeof room[0] &&
+               inside_converted(std::wstring_view(room, length), false);
+    }
+};
+
+}  // namespace
+
+Files& windows_files() {
+    static WindowsFiles files;
+    return files;
+}
+
+}  // namespace drop

@@ -1,0 +1,78 @@
+// A fixed pool of worker threads that take jobs from one list, each with a buffer of its own,
+// while the calling thread receives the results, one at a time, in the order the jobs end: the
+// lines are written by one thread, so that no two of them mix.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace drop {
+
+constexpr std::size_t block_size = std::size_t{1} << 20;  // bytes read and written per call
+
+// How many jobs run at once on a machine of `processors` processors. A small file costs a few
+// file system calls that wait on the disk and on any scanner of new files, so more threads than
+// processors keep the processors busy; past a few the disk is the limit.
+constexpr std::size_t threads_for(std::size_t processors) {
+    return std::clamp<std::size_t>(2 * processors, 2, 8);
+}
+
+// Runs `work(index, buffer)` for each index below `count` on `threads` threads, and hands each
+// result to `report(index, result)` on the calling thread. Once `stop` is set no job starts; the
+// jobs at work end as `work` ends them. Returns how many jobs ran.
+template <class Result, class Work, class Report>
+std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<bool>& stop, Work work,
+                     Report report) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::pair<std::size_t, Result>> ended;
+    std::size_t const started = std::min(threads, count);
+    std::size_t running = started;  // threads not yet ended; under the mutex, like `ended`
+    std::atomic<std::size_t> next{0};
+
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < started; ++t) {
+        pool.emplace_back([&] {
+            std::vector<std::uint8_t> buffer(block_size);
+            for (;;) {
+                if (stop.load()) break;
+                std::size_t const index = next.fetch_add(1);
+                if (index >= count) break;
+                Result result = work(index, std::span<std::uint8_t>(buffer));
+                std::lock_guard const lock(mutex);
+                ended.emplace_back(index, std::move(result));
+                changed.notify_one();
+            }
+            std::lock_guard const lock(mutex);
+            --running;
+            changed.notify_one();
+        });
+    }
+
+    std::size_t ran = 0;
+    std::unique_lock lock(mutex);
+    for (;;) {
+        changed.wait(lock, [&] { return !ended.empty() || running == 0; });
+        if (ended.empty()) break;
+        auto [index, result] = std::move(ended.front());
+        ended.pop_front();
+        lock.unlock();
+        report(index, result);
+        ++ran;
+        lock.lock();
+    }
+    lock.unlock();
+    for (std::thread& thread : pool) thread.join();
+    return ran;
+}
+
+}  // namespace drop

@@ -1,0 +1,37 @@
+#include "summary.hpp"
+
+namespace drop {
+
+std::string summary(const Counts& counts) {
+    std::string line = std::to_string(counts.converted) + " converted, " + std::to_string(counts.skipped) +
+                       " skipped, " + std::to_string(counts.failed) + " failed";
+    if (counts.not_done != 0) line += ", " + std::to_string(counts.not_done) + " not done (stopped)";
+    return line + ".";
+}
+
+std::string recap_heading(std::size_t failed) {
+    return std::to_string(failed) + (failed == 1 ? " file failed:" : " files failed:");
+}
+
+std::string recap_more(std::size_t more) { return "\u2026 and " + std::to_string(more) + " more"; }
+
+std::string step_words(Outcome::Step step) {
+    using Step = Outcome::Step;
+    switch (step) {
+    case Step::open: return "cannot open it";
+    case Step::read: return "cannot read it";
+    case Step::too_short:
+        return "shorter than " + std::to_string(kept_bytes) + " bytes, so there is nothing to convert";
+    case Step::create: return "cannot make the copy";
+    case Step::write: return "cannot write the copy";
+    case Step::close: return "cannot finish writing the copy";
+    case Step::rename: return "cannot give the copy its name";
+    case Step::done:
+    case Step::inside_copies:
+    case Step::taken:
+    case Step::stopped: break;
+    }
+    return {};
+}
+
+}  // namespace drop

@@ -1,0 +1,33 @@
+// The words of a drop's end, portable: how many files went which way, and which step of a copy
+// failed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "copy.hpp"
+
+namespace drop {
+
+struct Counts {
+    std::size_t converted = 0;
+    std::size_t skipped = 0;
+    std::size_t failed = 0;
+    std::size_t not_done = 0;  // left when the drop was stopped
+};
+
+// "3 converted, 1 skipped, 0 failed.", with ", 5 not done (stopped)" before the full stop when
+// the drop was stopped.
+std::string summary(const Counts& counts);
+
+// The failures repeated after the summary, where a long drop has not scrolled them away: at most
+// this many, then a line that says how many more there were.
+constexpr std::size_t recap_limit = 20;
+std::string recap_heading(std::size_t failed);  // "1 file failed:", "3 files failed:"
+std::string recap_more(std::size_t more);       // "… and 12 more"
+
+// What failed at `step`, as the line of a file says it before the system's text: "cannot read
+// it". Empty for the steps that are no failure of the file.
+std::string step_words(Outcome::Step step);
+
+}  // namespace drop
