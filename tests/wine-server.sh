@@ -13,6 +13,6 @@ start)
     "$wineserver" -p >/dev/null 2>&1 </dev/null || fail "$wineserver -p failed"
     "$wine" cmd /c exit >/dev/null 2>&1 </dev/null || fail "$wine cannot run cmd in $WINEPREFIX"
     ;;
-stop) "$wineserver" -k ;;
+stop) "$wineserver" -k && "$wineserver" -w ;;  # waits until it is gone, for a start after it
 *) fail "usage: wine-server.sh start|stop WINESERVER WINE" ;;
 esac
