@@ -1,62 +1,65 @@
 #!/usr/bin/env bash
-# Benchmark of the Windows drop program under Wine: a folder of 400 small files dropped on the
-# drop program of this tree and on that of an earlier revision (d988b8a, the last that converted
-# one file at a time), alternately, three times each; then, with this tree's, 1,000 files in one
-# folder and 10,000 files in 100 folders, dropped twice (converting, then skipping everything).
-# Usage: bench/drop-bench.sh [REVISION]   (needs wine, and the MinGW-w64 cross compiler)
+# Benchmark of the Windows drop program under Wine's 64-bit loader, side by side in one run:
+#  - 10,000 files of 2 KiB in 100 folders, dropped on the program of an earlier revision (72ee8d2,
+#    the last that ran quoxel.exe for each file) and on this tree's: the first drop, which
+#    converts everything, and a second, which skips everything;
+#  - this tree's program on the same tree with 1, 2, 4, 8 and 16 threads (QUOXEL_DROP_THREADS);
+#  - one file of 1 GiB, dropped, against cmd's copy of the same file.
+# Each line gives the wall time and the peak resident memory of the program's process.
+# Usage: bench/drop-bench.sh [REVISION]   (needs wine64, and the MinGW-w64 cross compilers)
 set -euo pipefail
 
-revision=${1:-d988b8a}
+revision=${1:-72ee8d2}
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tests/common.sh"
 work=$(mktemp -d)
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
-export WINEPREFIX=$work/wineprefix WINEDEBUG=-all LC_ALL=C.UTF-8
+wine=/usr/lib/wine/wine64
+export WINELOADER=$wine WINEPREFIX=$work/wineprefix WINEDEBUG=-all LC_ALL=C.UTF-8
+trap '/usr/lib/wine/wineserver64 -k 2>/dev/null; rm -rf "$work"' EXIT
 
-# Both programs built with the windows preset: this tree's, and the revision's from its sources.
-(cd "$root" && cmake --workflow --preset windows >/dev/null)
-mkdir "$work/new" "$work/old-source"
-cp "$root/build/windows/quoxel.exe" "$root/build/windows/drop-files-here.exe" "$work/new"
+# Both programs for 64-bit Windows: this tree's, and the revision's from its sources with this
+# tree's toolchain file, since the revision built only for 32-bit Windows.
+(cd "$root" && cmake --workflow --preset windows64 >/dev/null)
+(cd "$root" && cmake --build build/release --target runstat >/dev/null)
+runstat=$root/build/release/bench/runstat
+mkdir "$work/new" "$work/old-source" "$work/old"
+cp "$root/build/windows64/drop-files-here.exe" "$work/new"
 git -C "$root" archive "$revision" | tar -x -C "$work/old-source"
-(cd "$work/old-source" && cmake --workflow --preset windows >/dev/null)
-mkdir "$work/old" && cp "$work/old-source/build/windows/"*.exe "$work/old"
-mkdir -p "$WINEPREFIX" && wineserver -p && wine cmd /c exit </dev/null >/dev/null 2>&1  # the prefix, made once
+(cd "$work/old-source" && cmake --preset windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null &&
+    cmake --build build/windows >/dev/null)
+cp "$work/old-source/build/windows/"*.exe "$work/old"
+mkdir -p "$WINEPREFIX" && "$wine" cmd /c exit </dev/null >/dev/null 2>&1  # the prefix, made once
 
-# folder NAME FOLDERS FILES: FILES files of 2 KiB, directly in NAME or spread over FOLDERS folders
-# inside it.
-folder() {
-    local at=$work/$1
-    for ((i = 0; i < $3; ++i)); do
-        [ "$2" -eq 1 ] || at=$work/$1/d$((i % $2))
-        mkdir -p "$at" && head -c 2048 /dev/urandom >"$at/s$i.wav"
-    done
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+# run LABEL PROGRAM ARG...: one run of the Windows program under Wine, its time and peak memory.
+run() {
+    local label=$1 time kib
+    shift
+    # What the program prints goes to a file; runstat prints only the time and the memory.
+    read -r time kib < <("$runstat" 1 /bin/sh -c 'exec "$@" >"$0" 2>&1' "$work/out" "$wine" "$@" </dev/null) ||
+        fail "$label: $(tail -n 3 "$work/out")"
+    printf '  %-44s %8.2f s %8d KiB\n' "$label" "$time" "$kib"
 }
-# seconds PROGRAM_DIR FOLDER: the wall time of one drop of FOLDER.
-seconds() {
-    local start end
-    start=$(date +%s.%N)
-    wine "$work/$1/drop-files-here.exe" "Z:$(echo "$work/$2" | tr / '\\')" </dev/null >"$work/out" 2>&1 ||
-        fail "drop on $2: $(tail -n 3 "$work/out")"
-    end=$(date +%s.%N)
-    echo "$end - $start" | bc
-}
+drop() { run "$1" "$work/$2/drop-files-here.exe" "$(windows_path "$work/$3")"; }
 
-folder f400 1 400
-echo "400 files in 1 folder, dropped alternately on $revision's program and on this tree's:"
-for round in 1 2 3; do
-    old=$(rm -rf "$work/f400/converted" && seconds old f400)
-    new=$(rm -rf "$work/f400/converted" && seconds new f400)
-    printf '  round %d: %s s with %s, %s s now (%.2fx)\n' "$round" "$old" "$revision" "$new" "$(echo "$old / $new" | bc -l)"
+# 10,000 files of 2 KiB in 100 folders.
+for ((i = 0; i < 10000; ++i)); do
+    mkdir -p "$work/tree/d$((i % 100))" && head -c 2048 /dev/urandom >"$work/tree/d$((i % 100))/s$i.wav"
 done
-first=$(head -n 1 "$work/out" | tr -d '\r')
-echo "$first" | grep -qx 'Found 400 WAV files in 1 folder; converting [0-9]* at a time\.' ||
-    fail "unexpected first line: $first"
-echo "  $first"
+echo "10,000 files of 2 KiB in 100 folders:"
+rm -rf "$work/tree/converted" && drop "$revision, first drop" old tree
+drop "$revision, second drop" old tree
+rm -rf "$work/tree/converted" && drop "this tree, first drop" new tree
+drop "this tree, second drop" new tree
+echo "The same, first drop, by the number of threads:"
+for threads in 1 2 4 8 16; do
+    rm -rf "$work/tree/converted" && QUOXEL_DROP_THREADS=$threads drop "$threads threads" new tree
+done
+rm -rf "$work/tree"
 
-# The counts the drop ended with.
-summary() { tail -n 1 "$work/out" | tr -d '\r'; }
-folder f1000 1 1000
-echo "1,000 files in 1 folder: $(seconds new f1000) s ($(summary))"
-folder f10000 100 10000
-echo "10,000 files in 100 folders: $(seconds new f10000) s ($(summary))"
-echo "the same again: $(seconds new f10000) s ($(summary))"
+echo "One file of 1 GiB:"
+mkdir "$work/big" && head -c 1073741824 /dev/urandom >"$work/big/one.wav"
+cat "$work/big/one.wav" >/dev/null  # in the page cache for both
+run "cmd's copy" cmd /c copy "$(windows_path "$work/big/one.wav")" "$(windows_path "$work/big/copy.bin")"
+rm "$work/big/copy.bin"
+drop "this tree's drop" new big
