@@ -42,8 +42,6 @@ struct Session {
     std::optional<std::wstring> title;  // the console window's title before the drop
 };
 
-std::wstring widened(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
-
 // Ends `job` with its numbered line.
 void end(Session& session, const Job& job, const Ended& ended) {
     ++session.done;
@@ -124,8 +122,8 @@ void remove_leftovers(const std::wstring& copies) {
         if (!owner || at_work(copies, *owner)) continue;
         std::wstring const leftover = join(copies, entry.cFileName);
         if (DeleteFileW(leftover.c_str())) {
-            write(STD_OUTPUT_HANDLE,
-                  L"removed: " + shown(leftover) + L" (a temporary copy left by a drop that was closed or stopped)\r\n");
+            write(STD_OUTPUT_HANDLE, L"removed: " + shown(leftover) +
+                                         L" (a temporary copy left by a drop that was closed or stopped)\r\n");
         }
     } while (FindNextFileW(listing, &entry));
     FindClose(listing);
@@ -168,7 +166,7 @@ bool make_mirror(const std::wstring& copies, const std::wstring& folder, std::ws
 
 // Why the copy of a job failed at `outcome`'s step, with the system's texts.
 std::wstring failure_why(const Outcome& outcome, const std::wstring& copy) {
-    std::wstring why = widened(step_words(outcome.step));
+    std::wstring why = from_utf8(step_words(outcome.step));
     if (outcome.step != Outcome::Step::too_short) why += L": " + system_text(outcome.error);
     if (outcome.left) why += L"; the temporary copy " + shown(copy) + L" stays: " + system_text(outcome.left_error);
     return why;

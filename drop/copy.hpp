@@ -60,9 +60,10 @@ struct Outcome {
 
 // Writes the converted copy of `source` as `temporary` and renames it to `target`, using `buffer`
 // for every block whatever the file's size. A file shorter than kept_bytes is refused before any
-// copy is made, and so is a file that is really a converted copy. On any failure, and when `stop` is set between two blocks, the temporary copy is
-// removed: a file under the name `target` is always a whole converted copy. A `target` that
-// exists already ends as `taken`, and nothing is replaced.
+// copy is made, and so is a file that is really a converted copy. On any failure, and when `stop`
+// is set between two blocks, the temporary copy is removed: a file under the name `target` is
+// always a whole converted copy. A `target` that exists already ends as `taken`, and nothing is
+// replaced.
 Outcome copy_converted(Files& files, const Path& source, const Path& temporary, const Path& target,
                        std::span<std::uint8_t> buffer, const std::atomic<bool>& stop);
 

@@ -44,13 +44,6 @@ std::size_t threads() {
     return drop::threads_for(processors == 0 ? 1 : std::size_t{processors});
 }
 
-std::wstring widened(const std::string& utf8) {
-    int const size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
-    return text;
-}
-
 void say(const std::wstring& line) { drop::write(STD_OUTPUT_HANDLE, line + L"\r\n"); }
 
 std::wstring count(std::size_t n, const wchar_t* one, const wchar_t* many) {
@@ -101,14 +94,16 @@ int wmain(int argc, wchar_t* argv[]) {
     }
     drop::convert(work.jobs, work.met, at_once, stop, counts, failures);
 
-    say(widened(drop::summary(counts)));
+    say(drop::from_utf8(drop::summary(counts)));
     if (!failures.empty()) {
-        say(widened(drop::recap_heading(failures.size())));
+        say(drop::from_utf8(drop::recap_heading(failures.size())));
         for (std::size_t i = 0; i < failures.size() && i < drop::recap_limit; ++i) say(L"  " + failures[i]);
-        if (failures.size() > drop::recap_limit) say(L"  " + widened(drop::recap_more(failures.size() - drop::recap_limit)));
+        if (failures.size() > drop::recap_limit)
+            say(L"  " + drop::from_utf8(drop::recap_more(failures.size() - drop::recap_limit)));
     }
     drop::cleaned_up();
+    bool const stopped = stop;  // not a Ctrl+C while it waits for Enter, after the work
     drop::wait_if_alone_in_window();
-    if (stop) return 130;  // as a shell reports a program that Ctrl+C ended
+    if (stopped) return 130;  // as a shell reports a program that Ctrl+C ended
     return counts.failed == 0 ? 0 : 1;
 }

@@ -58,13 +58,12 @@ void write(DWORD which, std::wstring_view text) {
     write_utf8_to(handle, utf8);
 }
 
-void write_utf8(DWORD which, std::string_view bytes) {
-    HANDLE const handle = GetStdHandle(which);
-    if (!is_console(handle) || bytes.empty()) return write_utf8_to(handle, bytes);
+std::wstring from_utf8(std::string_view bytes) {
+    if (bytes.empty()) return {};
     int const size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring text(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
-    write(which, text);
+    return text;
 }
 
 std::wstring system_text(DWORD error, std::wstring_view subject) {

@@ -16,8 +16,8 @@ namespace drop {
 // reported, so its result is not tested.
 void write(DWORD which, std::wstring_view text);
 
-// Writes `bytes`, UTF-8 text another program wrote, as `write` writes text.
-void write_utf8(DWORD which, std::string_view bytes);
+// UTF-8 text as UTF-16.
+std::wstring from_utf8(std::string_view bytes);
 
 // The system's text for `error` on one line, without its final full stop, with `subject` (the
 // program or file the error is about) in place of any insert such as %1.
