@@ -13,6 +13,10 @@ target_test(recipe
 # The drop front end on a tree of awkward names and on bad inputs, and its path decisions.
 target_test(drop sh ${PROJECT_SOURCE_DIR}/tests/drop-test.sh $<TARGET_FILE:quoxel> ${target_dir} ${wine})
 target_test(drop_paths ${wine} ${target_dir}/tests/drop_paths_test.exe)
+# The drop program in a console window of its own, under Xvfb, with a Wine prefix and server of
+# its own: its title, Ctrl+C and the wait for Enter.
+target_test(console
+  sh ${PROJECT_SOURCE_DIR}/tests/console-test.sh $<TARGET_FILE:quoxel> ${target_dir} ${wine} ${WINESERVER})
 
 if(runnable)
   set_tests_properties(${target}.wine_start PROPERTIES FIXTURES_SETUP ${target}.wine)
