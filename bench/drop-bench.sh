@@ -3,7 +3,8 @@
 #  - 10,000 files of 2 KiB in 100 folders, dropped on the program of an earlier revision (72ee8d2,
 #    the last that ran quoxel.exe for each file) and on this tree's: the first drop, which
 #    converts everything, and a second, which skips everything;
-#  - this tree's program on the same tree with 1, 2, 4, 8 and 16 threads (QUOXEL_DROP_THREADS);
+#  - this tree's program on the same tree with 1, 2, 4, 8 and 16 threads (QUOXEL_DROP_THREADS),
+#    twice over;
 #  - one file of 1 GiB, dropped, against cmd's copy of the same file.
 # Each line gives the wall time and the peak resident memory of the program's process.
 # Usage: bench/drop-bench.sh [REVISION]   (needs wine64, and the MinGW-w64 cross compilers)
@@ -35,10 +36,13 @@ windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 run() {
     local label=$1 time kib
     shift
-    # What the program prints goes to a file; runstat prints only the time and the memory.
-    read -r time kib < <("$runstat" 1 /bin/sh -c 'exec "$@" >"$0" 2>&1' "$work/out" "$wine" "$@" </dev/null) ||
+    # What the program prints goes to a file, and its status is taken as it comes, so that runstat
+    # prints only the time and the peak memory (of the shell and the program it waited for).
+    read -r time kib < <("$runstat" 1 /bin/sh -c '"$@" >"$0" 2>&1; exit 0' "$work/out" "$wine" "$@" </dev/null) ||
         fail "$label: $(tail -n 3 "$work/out")"
-    printf '  %-44s %8.2f s %8d KiB\n' "$label" "$time" "$kib"
+    printf '  %-36s %8.2f s %8d KiB   %s\n' "$label" "$time" "$kib" \
+        "$(tr -d '\r' <"$work/out" | grep -E '^[0-9]+ converted, ' | head -n 1)"
+    tr -d '\r' <"$work/out" | grep -E '^(\[[0-9/]*\] )?failed: ' | head -n 5 | sed 's/^/      /' || true
 }
 drop() { run "$1" "$work/$2/drop-files-here.exe" "$(windows_path "$work/$3")"; }
 
@@ -51,9 +55,11 @@ rm -rf "$work/tree/converted" && drop "$revision, first drop" old tree
 drop "$revision, second drop" old tree
 rm -rf "$work/tree/converted" && drop "this tree, first drop" new tree
 drop "this tree, second drop" new tree
-echo "The same, first drop, by the number of threads:"
-for threads in 1 2 4 8 16; do
-    rm -rf "$work/tree/converted" && QUOXEL_DROP_THREADS=$threads drop "$threads threads" new tree
+echo "The same, first drop, by the number of threads, in two rounds:"
+for round in 1 2; do
+    for threads in 1 2 4 8 16; do
+        rm -rf "$work/tree/converted" && QUOXEL_DROP_THREADS=$threads drop "round $round, $threads threads" new tree
+    done
 done
 rm -rf "$work/tree"
 

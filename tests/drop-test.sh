@@ -240,12 +240,12 @@ dir=$work/killed expect=$work/killed-expect originals=$work/killed-originals
 mkdir -p "$dir" "$expect" "$originals"
 (
     ulimit -S -f unlimited
-    yes 0123456789abcdef | head -c 200000000 >"$dir/large.wav"
+    yes 0123456789abcdef | head -c 400000000 >"$dir/large.wav"
     cp "$dir/large.wav" "$originals/large.wav" && cp "$dir/large.wav" "$expect/large.wav" && "$tool" "$expect/large.wav"
     LC_ALL=C.UTF-8 "$wine" "$programs/drop-files-here.exe" "$(windows_path "$dir")" </dev/null >"$work/out" 2>&1 &
-    for _ in $(seq 1 600); do  # until the copy is under way
+    for _ in $(seq 1 1500); do  # until the copy is under way
         [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp' -size +1000k 2>/dev/null)" ] && break
-        sleep 0.05
+        sleep 0.02
     done
     kill -KILL $!
     wait $! || true
