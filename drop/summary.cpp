@@ -13,7 +13,12 @@ std::string recap_heading(std::size_t failed) {
     return std::to_string(failed) + (failed == 1 ? " file failed:" : " files failed:");
 }
 
-std::string recap_more(std::size_t more) { return "\u2026 and " + std::to_string(more) + " more"; }
+// Appended piece by piece: GCC 12 warns of an overlapping copy, wrongly, for a literal + a
+// temporary string in 32-bit builds.
+std::string recap_more(std::size_t more) {
+    std::string line = "\u2026 and ";
+    return line.append(std::to_string(more)).append(" more");
+}
 
 std::string step_words(Outcome::Step step) {
     using Step = Outcome::Step;
@@ -21,7 +26,10 @@ std::string step_words(Outcome::Step step) {
     case Step::open: return "cannot open it";
     case Step::read: return "cannot read it";
     case Step::too_short:
-        return "shorter than " + std::to_string(kept_bytes) + " bytes, so there is nothing to convert";
+    {
+        std::string words = "shorter than ";
+        return words.append(std::to_string(kept_bytes)).append(" bytes, so there is nothing to convert");
+    }
     case Step::create: return "cannot make the copy";
     case Step::write: return "cannot write the copy";
     case Step::close: return "cannot finish writing the copy";

@@ -161,7 +161,8 @@ TEST(DropCore, AFailureAtEachStepKeepsNoCopyAndNoTemporaryFile) {
         files.error = c.error;
         Bytes buffer(256);
         std::atomic<bool> const stop{false};
-        Copy const outcome = copy_converted(files, dir.path("a.wav"), dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
+        Copy const outcome =
+            copy_converted(files, dir.path("a.wav"), dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
         EXPECT_EQ(outcome.step, c.step) << c.failing << " " << c.nth;
         EXPECT_EQ(outcome.error, c.error) << c.failing << " " << c.nth;
         EXPECT_FALSE(outcome.left) << c.failing;
