@@ -64,7 +64,7 @@ ended 0
 # ---- Ctrl+C typed into the window ----
 dir=$work/many
 mkdir -p "$dir"
-head -c 200000000 /dev/urandom | (cd "$dir" && split -b 100000 -a 3 --additional-suffix=.wav - f)
+head -c 40000000 /dev/urandom | (cd "$dir" && split -b 20000 -a 3 --additional-suffix=.wav - f)
 console "$dir"
 within 60 in_progress 2000 || fail "no progress in the window's title"
 xdotool key --window "$window" ctrl+c 2>/dev/null || true

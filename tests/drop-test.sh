@@ -235,6 +235,24 @@ ended 1
 said "] failed: $(windows_path "$dir/big.wav") (cannot write the copy: "
 [ -z "$(ls "$dir/converted")" ] || fail "the failed copy left $(ls "$dir/converted")"
 
+# ---- A file that another program is writing cannot be opened: no copy, and the original as it was ----
+dir=$work/held expect=$work/held-expect originals=$work/held-originals
+add_file held.wav 3000 && add_file free.wav 3000
+# cmd holds held.wav open for writing, as the target of a redirection that nothing is written to.
+LC_ALL=C.UTF-8 "$wine" cmd /c "ping -n 30 127.0.0.1 >nul 2>>$(windows_path "$dir/held.wav")" </dev/null >/dev/null 2>&1 &
+holder=$!
+held() { ls -l /proc/[0-9]*/fd 2>/dev/null | grep -qF -- "$dir/held.wav"; }
+for _ in $(seq 1 500); do held && break; sleep 0.02; done
+held || fail "cmd does not hold held.wav open"
+drop "$(windows_path "$dir")"
+kill "$holder" && wait "$holder" || true
+ended 1
+# Wine's text for ERROR_SHARING_VIOLATION; Windows says "The process cannot access the file ...".
+sed 's/^\[[0-9]*\/[0-9]*\] //' "$work/out" |
+    grep -qxF "failed: $(windows_path "$dir/held.wav") (cannot open it: Sharing violation)" ||
+    fail "no open failure for held.wav: $(cat "$work/out")"
+copies_exact ./free.wav
+
 # ---- A drop killed in the middle of a large file leaves no copy that is not whole ----
 dir=$work/killed expect=$work/killed-expect originals=$work/killed-originals
 mkdir -p "$dir" "$expect" "$originals"
@@ -263,7 +281,7 @@ rm -rf "$dir" "$expect" "$originals"
 # copy stays, the summary counts what was not done, and the status is that of a stopped program.
 dir=$work/stopped
 mkdir -p "$dir"
-head -c 200000000 /dev/urandom | (cd "$dir" && split -b 100000 -a 3 --additional-suffix=.wav - f)
+head -c 40000000 /dev/urandom | (cd "$dir" && split -b 20000 -a 3 --additional-suffix=.wav - f)
 LC_ALL=C.UTF-8 "$wine" "$programs/drop-files-here.exe" "$(windows_path "$dir")" </dev/null >"$work/out.crlf" 2>&1 &
 for _ in $(seq 1 400); do  # until some copies are made
     [ "$(find "$dir/converted" -name 'f*.wav' 2>/dev/null | wc -l)" -ge 20 ] && break
