@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -34,7 +33,7 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
                      Report report) {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::pair<std::size_t, Result>> ended;
+    std::vector<std::pair<std::size_t, Result>> ended;  // results not yet reported
     std::size_t const started = std::min(threads, count);
     std::size_t running = started;  // threads not yet ended; under the mutex, like `ended`
     std::atomic<std::size_t> next{0};
@@ -48,9 +47,11 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
                 std::size_t const index = next.fetch_add(1);
                 if (index >= count) break;
                 Result result = work(index, std::span<std::uint8_t>(buffer));
+                // The calling thread waits only for an empty list: a result added to a list that
+                // holds others needs no wake-up, which under Wine costs a round trip to its server.
                 std::lock_guard const lock(mutex);
                 ended.emplace_back(index, std::move(result));
-                changed.notify_one();
+                if (ended.size() == 1) changed.notify_one();
             }
             std::lock_guard const lock(mutex);
             --running;
@@ -58,16 +59,19 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
         });
     }
 
+    // The results are taken all at once and reported outside the lock, so that no thread waits
+    // for a line to be written.
     std::size_t ran = 0;
+    std::vector<std::pair<std::size_t, Result>> taken;
     std::unique_lock lock(mutex);
     for (;;) {
         changed.wait(lock, [&] { return !ended.empty() || running == 0; });
         if (ended.empty()) break;
-        auto [index, result] = std::move(ended.front());
-        ended.pop_front();
+        taken.swap(ended);
         lock.unlock();
-        report(index, result);
-        ++ran;
+        for (auto& [index, result] : taken) report(index, result);
+        ran += taken.size();
+        taken.clear();
         lock.lock();
     }
     lock.unlock();
