@@ -33,8 +33,8 @@ using Copy = drop::Outcome;
 
 namespace {
 
-Bytes random_bytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
+Bytes random_bytes(std::size_t size, unsigned key) {
+    std::mt19937 generator(key);
     Bytes bytes(size);
     for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(generator());
     return bytes;
