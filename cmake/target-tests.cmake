@@ -33,6 +33,13 @@ if(target STREQUAL "windows" OR target STREQUAL "i386")
   endif()
 endif()
 
+# Whether the target's programs can run here at all: the 32-bit Windows ones only where 32-bit
+# code runs, and so only there is Wine's 32-bit loader required.
+set(runnable ON)
+if(target STREQUAL "windows" AND NOT runs_i386)
+  set(runnable OFF)
+endif()
+
 # What runs the target's programs here, and whether the 4 GiB test runs: on the 32-bit targets,
 # where a narrow position or count would show.
 set(emulator "")
@@ -45,7 +52,7 @@ if(target MATCHES "^windows")
     set(arch x86_64)
   endif()
   quoxel_find_wine(${arch} wine)
-  if(NOT wine)
+  if(NOT wine AND runnable)
     message(FATAL_ERROR "no Wine loader for ${arch} programs: install wine64, and wine32:i386 for the 32-bit build")
   endif()
   set(emulator ${wine})
@@ -74,10 +81,6 @@ endif()
 
 # target_test(NAME COMMAND...): a test of the target that runs one of its programs. Where the
 # machine cannot run them, the test is there all the same and ends as skipped, saying why.
-set(runnable ON)
-if(target STREQUAL "windows" AND NOT runs_i386)
-  set(runnable OFF)
-endif()
 function(target_test name)
   if(runnable)
     add_test(NAME ${target}.${name} COMMAND ${ARGN})
