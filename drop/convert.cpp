@@ -70,15 +70,8 @@ void end(Session& session, const Job& job, const Ended& ended) {
 // took for the same path.
 bool taken_by_twin(const Job& job) {
     if (!job.case_twin) return false;
-    HANDLE const file = CreateFileW(join(job.copies, job.relative).c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    wchar_t room[4096];
-    DWORD const length = GetFinalPathNameByHandleW(file, room, sizeof room / sizeof room[0], FILE_NAME_NORMALIZED);
-    CloseHandle(file);
-    std::wstring_view const real(room, length < sizeof room / sizeof room[0] ? length : 0);
-    return !real.ends_with(L"\\" + job.relative);
+    std::wstring const real = final_path(join(job.copies, job.relative));
+    return !real.empty() && !real.ends_with(L"\\" + job.relative);
 }
 
 std::wstring taken_by_twin_why(const Job& job) {

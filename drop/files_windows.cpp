@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string_view>
-
 #include "paths.hpp"
 
 namespace drop {
@@ -11,6 +9,16 @@ namespace drop {
 namespace {
 
 HANDLE handle_of(Files::Handle file) { return reinterpret_cast<HANDLE>(file); }
+
+// Where the open `file` really is; empty when the system cannot say. The size is asked first, so
+// that a path of any length fits.
+std::wstring final_path_of(HANDLE file) {
+    DWORD const size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+    std::wstring path(size, L'\0');
+    DWORD const length = size == 0 ? 0 : GetFinalPathNameByHandleW(file, path.data(), size, FILE_NAME_NORMALIZED);
+    path.resize(length < size ? length : 0);
+    return path;
+}
 
 struct WindowsFiles final : Files {
     // Others may read the original meanwhile, but not write it: a copy is of one version.
@@ -56,16 +64,19 @@ struct WindowsFiles final : Files {
     bool exists(Error error) override { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
     // The walk cannot tell a file link by its attributes under Wine, so every file is asked where
     // it really is once it is open: a call on the handle, no second open.
-    bool inside_copies(Handle file) override {
-        wchar_t room[4096];
-        DWORD const length =
-            GetFinalPathNameByHandleW(handle_of(file), room, sizeof room / sizeof room[0], FILE_NAME_NORMALIZED);
-        return length != 0 && length < sizeof room / sizeof room[0] &&
-               inside_converted(std::wstring_view(room, length), false);
-    }
+    bool inside_copies(Handle file) override { return inside_converted(final_path_of(handle_of(file)), false); }
 };
 
 }  // namespace
+
+std::wstring final_path(const std::wstring& path) {
+    HANDLE const file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::wstring real = final_path_of(file);
+    CloseHandle(file);
+    return real;
+}
 
 Files& windows_files() {
     static WindowsFiles files;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "files_windows.hpp"
 #include "output.hpp"
 #include "paths.hpp"
 
@@ -43,19 +44,6 @@ std::wstring long_path(const std::wstring& full, DWORD& error) {
     return shown(asked([&](wchar_t* room, DWORD size) { return GetLongPathNameW(query.c_str(), room, size); }, error));
 }
 
-// Where the file or folder `path` (extended) really is: links followed, every name long and in
-// the letter case it has on disk. Empty when the system cannot say.
-std::wstring final_path(const std::wstring& path) {
-    HANDLE const file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    DWORD error = 0;
-    std::wstring real = asked(
-        [&](wchar_t* room, DWORD size) { return GetFinalPathNameByHandleW(file, room, size, FILE_NAME_NORMALIZED); },
-        error);
-    CloseHandle(file);
-    return real;
-}
 
 
 }  // namespace
