@@ -99,8 +99,6 @@ void cleaned_up() {
     if (cleaned != nullptr) SetEvent(cleaned);
 }
 
-bool window_closing() { return closing; }
-
 void wait_if_alone_in_window() {
     if (closing) return;
     DWORD processes[2];

@@ -29,7 +29,8 @@ void set_console_title(const std::wstring& title);
 
 // Explorer gives a program that it starts for a drop or a double-click a console window of its
 // own, which closes when the program ends: then, and only then, this program is alone on its
-// console and reads from it, and this waits for Enter so that what it printed can be read.
+// console and reads from it, and this waits for Enter so that what it printed can be read; but
+// not in a window that is closing.
 void wait_if_alone_in_window();
 
 // Sets `stop` when the user presses Ctrl+C or Ctrl+Break or closes the console window, instead of
@@ -38,8 +39,5 @@ void wait_if_alone_in_window();
 // temporary copies and written its summary.
 void stop_on_console_events(std::atomic<bool>& stop);
 void cleaned_up();
-
-// Whether the console window is closing, so that nobody is left to press Enter.
-bool window_closing();
 
 }  // namespace drop
