@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <string>
 #include <vector>
 
 #include "summary.hpp"
@@ -18,7 +17,7 @@ namespace drop {
 // the jobs use, and every one in `met`, is first cleared of the temporary copies that drops which
 // ended before their work left there. Once `stop` is set no file starts, the files at work are
 // discarded, and what did not end is counted as not done.
-void convert(const std::vector<Job>& jobs, const std::vector<std::wstring>& met, std::size_t threads,
-             const std::atomic<bool>& stop, Counts& counts, std::vector<std::wstring>& failures);
+void convert(const std::vector<Job>& jobs, const std::vector<Path>& met, std::size_t threads,
+             const std::atomic<bool>& stop, Counts& counts, std::vector<Path>& failures);
 
 }  // namespace drop

@@ -29,9 +29,12 @@ Outcome copy_converted(Files& files, const Path& source, const Path& temporary, 
     using Step = Outcome::Step;
     Files::Handle in = 0, out = 0;
     if (Error const error = files.open(source, in)) return {Step::open, error};
-    if (files.inside_copies(in)) {
+    Step const refused = files.inside_copies(in) ? Step::inside_copies
+                         : !files.regular(in)     ? Step::not_regular
+                                                  : Step::done;
+    if (refused != Step::done) {
         files.close(in);
-        return {Step::inside_copies};
+        return {refused};
     }
 
     // The first block before anything is made, so that a file too short to convert leaves nothing.

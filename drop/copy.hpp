@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace drop {
 
@@ -19,6 +20,7 @@ using Error = std::uint32_t;     // GetLastError()
 using Path = std::string;        // bytes, as the kernel takes them
 using Error = int;               // errno
 #endif
+using PathView = std::basic_string_view<Path::value_type>;
 
 constexpr std::uint64_t kept_bytes = 4;  // the leading bytes left as they are
 
@@ -47,12 +49,14 @@ struct Files {
     // Whether the opened `file` is really in a folder of converted copies, reached through a link:
     // it is never converted again.
     virtual bool inside_copies(Handle file) = 0;
+    // Whether the opened `file` is a regular file, not a FIFO or a device: only that is converted.
+    virtual bool regular(Handle) { return true; }
 };
 
 // How a copy ended. `step` says which call failed, with `error` from it; for a failure after the
 // temporary copy was made, `left` says that it could not be removed, with `left_error`.
 struct Outcome {
-    enum class Step { done, open, inside_copies, read, too_short, create, write, close, rename, taken, stopped } step;
+    enum class Step { done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped } step;
     Error error = 0;
     bool left = false;
     Error left_error = 0;
@@ -60,7 +64,7 @@ struct Outcome {
 
 // Writes the converted copy of `source` as `temporary` and renames it to `target`, using `buffer`
 // for every block whatever the file's size. A file shorter than kept_bytes is refused before any
-// copy is made, and so is a file that is really a converted copy. On any failure, and when `stop`
+// copy is made, and so is a file that is really a converted copy or no regular file. On any failure, and when `stop`
 // is set between two blocks, the temporary copy is removed: a file under the name `target` is
 // always a whole converted copy. A `target` that exists already ends as `taken`, and nothing is
 // replaced.

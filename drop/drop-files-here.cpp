@@ -10,14 +10,14 @@
 // it; text becomes UTF-8 only where it is written to a file or a pipe.
 //
 //   drop-files-here.cpp  the order of the work: find the files, convert them, say how it went
-//   walk.cpp             what a drop gives: the files, and where their copies go
+//   walk_windows.cpp     what a drop gives: the files, and where their copies go
 //   plan.cpp             the jobs made final: each file once, case twins marked (portable)
-//   convert.cpp          folders of copies made ready, and the jobs run on a few threads
+//   convert_windows.cpp  folders of copies made ready, and the jobs run on a few threads
 //   copy.cpp             one converted copy, read and written once (portable)
 //   files_windows.cpp    the file calls of a copy
 //   pool.hpp             the threads, and the lines written by one of them (portable)
 //   summary.cpp          the words of the end (portable)
-//   output.cpp           lines, system texts, the window's title, Ctrl+C, the wait for Enter
+//   output_windows.cpp   lines, system texts, the window's title, Ctrl+C, the wait for Enter
 //   paths.cpp            the decisions about paths and names (portable)
 #include <windows.h>
 
@@ -26,7 +26,7 @@
 #include <string>
 
 #include "convert.hpp"
-#include "output.hpp"
+#include "output_windows.hpp"
 #include "pool.hpp"
 #include "summary.hpp"
 #include "walk.hpp"

@@ -2,15 +2,43 @@
 
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <string>
+
+#include "paths.hpp"
 
 namespace drop {
 
 namespace {
 
 int descriptor(Files::Handle file) { return static_cast<int>(file); }
+
+// Whether `error` says that a file system has no such call or flag: then the next way is tried.
+bool unsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM; }
+
+// A rename that never replaces, for a file system that takes neither RENAME_NOREPLACE nor a second
+// link (exFAT through FUSE, for one): the check and the rename are made under an exclusive lock on
+// the folder of `to`, which every drop takes for this, so no two drops, nor two threads, can both
+// find the name free. Only a program that is no drop could still take the name in between.
+int rename_under_lock(const char* from, const char* to) {
+    std::string const folder(parent(std::string_view(to)));
+    int const lock = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock < 0) return errno;
+    int error = 0;
+    struct stat taken;
+    while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    if (::lstat(to, &taken) == 0) error = EEXIST;
+    else if (errno != ENOENT) error = errno;
+    else if (::rename(from, to) != 0) error = errno;
+    ::close(lock);  // and with it the lock
+    return error;
+}
 
 struct PosixFiles final : Files {
     // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
@@ -50,16 +78,30 @@ struct PosixFiles final : Files {
     Error close(Handle file) override { return ::close(descriptor(file)) == 0 ? 0 : errno; }
     // Never replacing: renameat2 with RENAME_NOREPLACE, or, where the file system refuses that
     // flag, a second link under the new name, which fails if the name is taken, then the old
-    // name removed.
+    // name removed; or, where it has no links either, a rename under a lock.
     Error rename(const Path& from, const Path& to) override {
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
         if (errno != EINVAL && errno != ENOSYS) return errno;
-        if (::link(from.c_str(), to.c_str()) != 0) return errno;
+        if (::link(from.c_str(), to.c_str()) != 0) {
+            return unsupported(errno) ? rename_under_lock(from.c_str(), to.c_str()) : errno;
+        }
         return ::unlink(from.c_str()) == 0 ? 0 : errno;
     }
     Error remove(const Path& path) override { return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno; }
     bool exists(Error error) override { return error == EEXIST; }
-    bool inside_copies(Handle) override { return false; }  // links are told apart by the walk here
+    // Where the opened file really is, from the kernel's name for the descriptor: a link that leads
+    // into a folder of copies is found, however many links it passes.
+    bool inside_copies(Handle file) override {
+        char real[PATH_MAX];
+        std::string const name = "/proc/self/fd/" + std::to_string(descriptor(file));
+        ssize_t const length = ::readlink(name.c_str(), real, sizeof real);
+        return length > 0 && static_cast<std::size_t>(length) < sizeof real &&
+               inside_converted(std::string_view(real, static_cast<std::size_t>(length)), false);
+    }
+    bool regular(Handle file) override {
+        struct stat status;
+        return ::fstat(descriptor(file), &status) == 0 && S_ISREG(status.st_mode);
+    }
 };
 
 }  // namespace

@@ -7,7 +7,24 @@ namespace {
 constexpr std::wstring_view extended_prefix = L"\\\\?\\";
 constexpr std::wstring_view unc_prefix = L"\\\\?\\UNC\\";
 
-wchar_t lower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+template <class Char>
+constexpr Char separator = Char{'/'};
+template <>
+constexpr wchar_t separator<wchar_t> = L'\\';
+
+template <class Char>
+Char lower(Char c) {
+    return c >= Char{'A'} && c <= Char{'Z'} ? static_cast<Char>(c - Char{'A'} + Char{'a'}) : c;
+}
+
+template <class Char>
+bool same_ignoring_case_in(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
 
 bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view start) {
     return text.size() >= start.size() && same_ignoring_case(text.substr(0, start.size()), start);
@@ -39,51 +56,134 @@ std::size_t root_length(std::wstring_view path) {
     return prefix;
 }
 
-}  // namespace
+// "/" for an absolute POSIX path.
+std::size_t root_length(std::string_view path) { return path.starts_with('/') ? 1 : 0; }
 
-bool same_ignoring_case(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
+// Whether `text` is the lower-case ASCII `word`, in any letter case when `fold`; or whether it
+// starts or ends with it.
+template <class Char>
+bool is_word(std::basic_string_view<Char> text, std::string_view word, bool fold = true) {
+    if (text.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if ((fold ? lower(text[i]) : text[i]) != static_cast<Char>(word[i])) return false;
     }
     return true;
 }
-
-bool is_wav(std::wstring_view name) {
-    return name.size() >= 4 && same_ignoring_case(name.substr(name.size() - 4), L".wav");
+template <class Char>
+bool starts_with_word(std::basic_string_view<Char> text, std::string_view word, bool fold = true) {
+    return text.size() >= word.size() && is_word(text.substr(0, word.size()), word, fold);
+}
+template <class Char>
+bool ends_with_word(std::basic_string_view<Char> text, std::string_view word, bool fold = true) {
+    return text.size() >= word.size() && is_word(text.substr(text.size() - word.size()), word, fold);
 }
 
-bool is_converted_folder(std::wstring_view name) { return same_ignoring_case(name, L"converted"); }
+template <class Char>
+bool is_wav_in(std::basic_string_view<Char> name) {
+    return ends_with_word(name, ".wav");
+}
 
-bool inside_converted(std::wstring_view path, bool last_too) {
+template <class Char>
+bool is_converted_folder_in(std::basic_string_view<Char> name) {
+    return is_word(name, "converted");
+}
+
+template <class Char>
+bool inside_converted_in(std::basic_string_view<Char> path, bool last_too) {
     path.remove_prefix(root_length(path));
     while (!path.empty()) {
-        std::size_t const end = path.find(L'\\');
-        bool const last = end == std::wstring_view::npos;
-        if ((last_too || !last) && is_converted_folder(path.substr(0, end))) return true;
+        std::size_t const end = path.find(separator<Char>);
+        bool const last = end == std::basic_string_view<Char>::npos;
+        if ((last_too || !last) && is_converted_folder_in(path.substr(0, end))) return true;
         path.remove_prefix(last ? path.size() : end + 1);
     }
     return false;
 }
 
-std::wstring_view last_component(std::wstring_view path) {
+template <class Char>
+std::basic_string_view<Char> last_component_in(std::basic_string_view<Char> path) {
     std::size_t const root = root_length(path);
-    std::size_t const slash = path.find_last_of(L'\\');
-    return path.substr(slash == std::wstring_view::npos || slash < root ? root : slash + 1);
+    std::size_t const slash = path.find_last_of(separator<Char>);
+    return path.substr(slash == std::basic_string_view<Char>::npos || slash < root ? root : slash + 1);
 }
 
-std::wstring_view parent(std::wstring_view path) {
+template <class Char>
+std::basic_string_view<Char> parent_in(std::basic_string_view<Char> path) {
     std::size_t const root = root_length(path);
-    std::size_t const slash = path.find_last_of(L'\\');
-    if (slash == std::wstring_view::npos || slash < root) return path.substr(0, root);
+    std::size_t const slash = path.find_last_of(separator<Char>);
+    if (slash == std::basic_string_view<Char>::npos || slash < root) return path.substr(0, root);
     return path.substr(0, slash);
 }
 
-std::wstring join(std::wstring_view folder, std::wstring_view name) {
-    std::wstring path(folder);
-    if (!path.empty() && !path.ends_with(L'\\')) path += L'\\';
+template <class Char>
+std::basic_string<Char> join_in(std::basic_string_view<Char> folder, std::basic_string_view<Char> name) {
+    std::basic_string<Char> path(folder);
+    if (!path.empty() && !path.ends_with(separator<Char>)) path += separator<Char>;
     return path += name;
 }
+
+// The process id in "quoxel-DIGITS-DIGITS" + `end`, or, without `numbered`, "quoxel-DIGITS" +
+// `end`; nothing else.
+template <class Char>
+std::optional<std::uint32_t> owner_in(std::basic_string_view<Char> name, std::string_view end, bool numbered) {
+    constexpr std::string_view start = "quoxel-";
+    if (name.size() < start.size() + end.size() || !starts_with_word(name, start, false) ||
+        !ends_with_word(name, end, false))
+        return std::nullopt;
+    name = name.substr(start.size(), name.size() - start.size() - end.size());
+    std::size_t const dash = numbered ? name.find(Char{'-'}) : name.size();
+    if (dash == 0 || dash == std::basic_string_view<Char>::npos || (numbered && dash + 1 == name.size()) || dash > 10)
+        return std::nullopt;
+    std::uint64_t process = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        Char const c = name[i];
+        if (i == dash) continue;
+        if (c < Char{'0'} || c > Char{'9'}) return std::nullopt;
+        if (i < dash) process = process * 10 + static_cast<std::uint64_t>(c - Char{'0'});
+    }
+    if (process > UINT32_MAX) return std::nullopt;
+    return static_cast<std::uint32_t>(process);
+}
+
+// `text`, ASCII, in the characters of a path.
+template <class Char>
+std::basic_string<Char> widened(std::string_view text) {
+    return std::basic_string<Char>(text.begin(), text.end());
+}
+
+}  // namespace
+
+bool same_ignoring_case(std::wstring_view a, std::wstring_view b) { return same_ignoring_case_in(a, b); }
+bool same_ignoring_case(std::string_view a, std::string_view b) { return same_ignoring_case_in(a, b); }
+bool is_wav(std::wstring_view name) { return is_wav_in(name); }
+bool is_wav(std::string_view name) { return is_wav_in(name); }
+bool is_converted_folder(std::wstring_view name) { return is_converted_folder_in(name); }
+bool is_converted_folder(std::string_view name) { return is_converted_folder_in(name); }
+bool inside_converted(std::wstring_view path, bool last_too) { return inside_converted_in(path, last_too); }
+bool inside_converted(std::string_view path, bool last_too) { return inside_converted_in(path, last_too); }
+std::wstring_view last_component(std::wstring_view path) { return last_component_in(path); }
+std::string_view last_component(std::string_view path) { return last_component_in(path); }
+std::wstring_view parent(std::wstring_view path) { return parent_in(path); }
+std::string_view parent(std::string_view path) { return parent_in(path); }
+std::wstring join(std::wstring_view folder, std::wstring_view name) { return join_in(folder, name); }
+std::string join(std::string_view folder, std::string_view name) { return join_in(folder, name); }
+std::optional<std::uint32_t> temporary_owner(std::wstring_view name) { return owner_in(name, ".tmp", true); }
+std::optional<std::uint32_t> temporary_owner(std::string_view name) { return owner_in(name, ".tmp", true); }
+std::optional<std::uint32_t> lock_owner(std::string_view name) { return owner_in(name, ".lock", false); }
+
+template <class Char>
+std::basic_string<Char> temporary_name(std::uint32_t process, std::uint64_t number) {
+    return widened<Char>("quoxel-" + std::to_string(process) + "-" + std::to_string(number) + ".tmp");
+}
+template std::wstring temporary_name<wchar_t>(std::uint32_t, std::uint64_t);
+template std::string temporary_name<char>(std::uint32_t, std::uint64_t);
+
+template <class Char>
+std::basic_string<Char> lock_name(std::uint32_t process) {
+    return widened<Char>("quoxel-" + std::to_string(process) + ".lock");
+}
+template std::wstring lock_name<wchar_t>(std::uint32_t);
+template std::string lock_name<char>(std::uint32_t);
 
 std::wstring extended(std::wstring_view full) {
     if (full.starts_with(extended_prefix) || full.starts_with(L"\\\\.\\")) return std::wstring(full);
@@ -97,30 +197,6 @@ std::wstring shown(std::wstring_view path) {
     if (path.starts_with(extended_prefix)) return std::wstring(path.substr(extended_prefix.size()));
     return std::wstring(path);
 }
-
-std::wstring temporary_name(std::uint32_t process, std::uint64_t number) {
-    return L"quoxel-" + std::to_wstring(process) + L"-" + std::to_wstring(number) + L".tmp";
-}
-
-std::optional<std::uint32_t> temporary_owner(std::wstring_view name) {
-    // quoxel-DIGITS-DIGITS.tmp, nothing else
-    constexpr std::wstring_view start = L"quoxel-", end = L".tmp";
-    if (!name.starts_with(start) || !name.ends_with(end)) return std::nullopt;
-    name = name.substr(start.size(), name.size() - start.size() - end.size());
-    std::size_t const dash = name.find(L'-');
-    if (dash == 0 || dash == std::wstring_view::npos || dash + 1 == name.size() || dash > 10) return std::nullopt;
-    std::uint64_t process = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        wchar_t const c = name[i];
-        if (i == dash) continue;
-        if (c < L'0' || c > L'9') return std::nullopt;
-        if (i < dash) process = process * 10 + static_cast<std::uint64_t>(c - L'0');
-    }
-    if (process > UINT32_MAX) return std::nullopt;
-    return static_cast<std::uint32_t>(process);
-}
-
-std::wstring lock_name(std::uint32_t process) { return L"quoxel-" + std::to_wstring(process) + L".lock"; }
 
 std::wstring filled(std::wstring_view text, std::wstring_view subject) {
     std::wstring out;

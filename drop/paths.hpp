@@ -1,6 +1,8 @@
 // The drop program's decisions that need no system call: which names it takes, where a copy
 // goes, the long-path form of a path, what a temporary copy is called, and how a system text
-// names its subject. Portable, so that they are tested on every platform.
+// names its subject. Portable, so that they are tested on every platform. Each function that
+// takes paths comes twice: for Windows paths, UTF-16 with backslashes and the roots "C:\",
+// "\\server\share\" and "\\?\"; and for POSIX paths, bytes with slashes and the root "/".
 #pragma once
 
 #include <cstdint>
@@ -13,26 +15,33 @@ namespace drop {
 // Letter case as file names ignore it, for the ASCII words compared here ("converted", ".wav"):
 // no other character folds to one of their letters.
 bool same_ignoring_case(std::wstring_view a, std::wstring_view b);
+bool same_ignoring_case(std::string_view a, std::string_view b);
 
 // A name that ends in .wav in any letter case; ".wav" itself is one.
 bool is_wav(std::wstring_view name);
+bool is_wav(std::string_view name);
 
 // A folder of converted copies: named "converted" in any letter case.
 bool is_converted_folder(std::wstring_view name);
+bool is_converted_folder(std::string_view name);
 
 // Whether any folder of `path` is named "converted", the last component included when
 // `last_too`: a path into the copies, which are never converted again.
 bool inside_converted(std::wstring_view path, bool last_too);
+bool inside_converted(std::string_view path, bool last_too);
 
-// The last component of `path`, after its last backslash.
+// The last component of `path`, after its last separator.
 std::wstring_view last_component(std::wstring_view path);
+std::string_view last_component(std::string_view path);
 
-// `path` without its last component and the backslash before it; a root keeps its backslash
-// ("C:\", "\\?\C:\").
+// `path` without its last component and the separator before it; a root keeps its separator
+// ("C:\", "\\?\C:\", "/").
 std::wstring_view parent(std::wstring_view path);
+std::string_view parent(std::string_view path);
 
-// `folder` and `name` joined by one backslash; none is added after a root's.
+// `folder` and `name` joined by one separator; none is added after a root's.
 std::wstring join(std::wstring_view folder, std::wstring_view name);
+std::string join(std::string_view folder, std::string_view name);
 
 // The form of a full path that every wide file call takes whatever its length, and in which a
 // name such as aux.wav is an ordinary name: "\\?\C:\...", or "\\?\UNC\server\share\..." for a
@@ -43,13 +52,18 @@ std::wstring extended(std::wstring_view full);
 std::wstring shown(std::wstring_view path);
 
 // The temporary copy number `number` of the drop with process id `process`, "quoxel-P-N.tmp", in
-// a folder of converted copies; and the process id in such a name.
-std::wstring temporary_name(std::uint32_t process, std::uint64_t number);
+// a folder of converted copies, in the characters of a Windows path or, as temporary_name<char>,
+// of a POSIX one; and the process id in such a name.
+template <class Char = wchar_t>
+std::basic_string<Char> temporary_name(std::uint32_t process, std::uint64_t number);
 std::optional<std::uint32_t> temporary_owner(std::wstring_view name);
+std::optional<std::uint32_t> temporary_owner(std::string_view name);
 
 // The file that a running drop keeps open in each folder of converted copies it uses, so that
 // another drop can tell its temporary copies from those left by a drop that ended.
-std::wstring lock_name(std::uint32_t process);
+template <class Char = wchar_t>
+std::basic_string<Char> lock_name(std::uint32_t process);
+std::optional<std::uint32_t> lock_owner(std::string_view name);  // of a POSIX lock name
 
 // `text` with each insert %1 to %9 replaced by `subject`, and %% by %: a system message for a
 // program or a file that names it instead of showing "%1".

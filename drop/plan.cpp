@@ -31,7 +31,7 @@ void finish(Work& work, Compare compare_ignoring_case) {
     const auto copy_path = [&](std::size_t i) { return join(jobs[i].copies, jobs[i].relative); };
     order.resize(jobs.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::vector<std::wstring> paths(jobs.size());
+    std::vector<Path> paths(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) paths[i] = copy_path(i);
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return compare_ignoring_case(paths[a], paths[b]) < 0; });
@@ -39,7 +39,7 @@ void finish(Work& work, Compare compare_ignoring_case) {
         jobs[order[i]].case_twin = i > 0 && compare_ignoring_case(paths[order[i]], paths[order[i - 1]]) == 0;
     }
 
-    std::vector<std::wstring> folders;
+    std::vector<Path> folders;
     for (const Job& job : jobs) folders.emplace_back(parent(job.source));
     std::sort(folders.begin(), folders.end());
     work.folders = static_cast<std::size_t>(std::unique(folders.begin(), folders.end()) - folders.begin());

@@ -36,6 +36,7 @@ std::string step_words(Outcome::Step step) {
     case Step::rename: return "cannot give the copy its name";
     case Step::done:
     case Step::inside_copies:
+    case Step::not_regular:
     case Step::taken:
     case Step::stopped: break;
     }

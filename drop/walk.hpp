@@ -3,36 +3,36 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <string_view>
 #include <vector>
+
+#include "copy.hpp"
 
 namespace drop {
 
-// One file to convert. Its copy goes to `copies`\`relative`: the folder "converted" at the top of
+// One file to convert. Its copy goes to `copies`/`relative`: the folder "converted" at the top of
 // the folder that was dropped, mirroring the file's place below that top, or beside a file that
 // was dropped on its own.
 struct Job {
-    std::wstring source;    // the original, in the extended form that every file call takes
-    std::wstring shown;     // the original as the lines name it
-    std::wstring copies;    // the folder of converted copies, extended: "\\?\C:\Music\converted"
-    std::wstring relative;  // the copy's path inside it: "sub\take 1.wav"
-    bool case_twin;         // the copy of a file before it takes the same place, letter case aside
+    Path source;    // the original, full; on Windows in the extended form that every file call takes
+    Path shown;     // the original as the lines name it
+    Path copies;    // the folder of converted copies, like `source`: "\\?\C:\Music\converted"
+    Path relative;  // the copy's path inside it: "sub\take 1.wav"
+    bool case_twin;  // the copy of a file before it takes the same place, letter case aside
 };
 
 // A line about what yields no job: a file or folder given that is skipped or failed, counted as
 // such, or a folder link that the walk does not enter, counted as neither.
 struct Note {
     enum class Verdict { skipped, failed, not_entered } verdict;
-    std::wstring path;
-    std::wstring why;
+    Path path;
+    Path why;
 };
 
 struct Work {
     std::vector<Job> jobs;  // in the order given, a folder's files sorted by name, no file twice
     std::vector<Note> notes;
     std::size_t folders = 0;          // folders that hold the jobs' files
-    std::vector<std::wstring> met;    // the folders named "converted" that the walk passed, extended
+    std::vector<Path> met;            // the folders named "converted" that the walk passed, like `source`
 };
 
 // Adds what `argument` gives to `work`: a file, whatever its name; a folder, every file whose name
@@ -40,12 +40,13 @@ struct Work {
 // links; and a note for whatever of it cannot be taken. A path inside a folder named "converted"
 // gives nothing, however it is written: by its 8.3 name, through a link or in another case, and
 // neither does a file link found in a folder that leads into one.
-void take(const wchar_t* argument, Work& work);
+void take(const Path::value_type* argument, Work& work);
 
 // How the file system orders two paths, letter case aside: below, at or above 0. The one of
-// Windows, which folds the letters of every script, is compare_ignoring_case.
-using Compare = int (*)(std::wstring_view a, std::wstring_view b);
-int compare_ignoring_case(std::wstring_view a, std::wstring_view b);
+// Windows folds the letters of every script; the POSIX one folds ASCII letters only, and which
+// other names a case-insensitive mount takes for one another is asked of the mount itself.
+using Compare = int (*)(PathView a, PathView b);
+int compare_ignoring_case(PathView a, PathView b);
 
 // Keeps one job of each file given more than once, alone or in a folder given: the one whose
 // copy goes to the outermost folder of copies, which holds the others. Marks each case twin and

@@ -3,6 +3,7 @@
 // jobs a drop keeps. They build and run on every platform.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -67,12 +68,23 @@ TEST(DropPaths, WavNamesAndTheConvertedRule) {
           Case{L"C:\\converted\\a.wav", false, true}}) {
         EXPECT_EQ(inside_converted(c.path, c.last_too), c.inside) << c.path;
     }
+    EXPECT_TRUE(inside_converted(std::string_view("/m/CONVERTED/sub/a.wav"), false));
+    EXPECT_TRUE(is_converted_folder(std::string_view("Converted")));
+    EXPECT_FALSE(inside_converted(std::string_view("/m/converted"), false));  // a file named so
+    EXPECT_FALSE(inside_converted(std::string_view("/m/a\\converted\\x.wav"), false));  // one name
+    EXPECT_TRUE(is_wav(std::string_view("UPPER.WAV")));
+    EXPECT_FALSE(is_wav(std::string_view("song.wave")));
 }
 
 TEST(DropPaths, TemporaryCopiesAreToldByTheirName) {
     EXPECT_EQ(temporary_name(4321, 17), L"quoxel-4321-17.tmp");
     EXPECT_EQ(temporary_owner(temporary_name(4294967295U, 0)), 4294967295U);
     EXPECT_EQ(lock_name(4321), L"quoxel-4321.lock");
+    EXPECT_EQ(temporary_owner(temporary_name<char>(4321, 17)), 4321U);
+    EXPECT_EQ(lock_owner(lock_name<char>(4294967295U)), 4294967295U);
+    for (const char* name : {"quoxel-4321-1.lock", "quoxel-.lock", "quoxel-1x.lock", "Quoxel-1.lock", "quoxel-1.tmp"}) {
+        EXPECT_FALSE(lock_owner(name)) << name;
+    }
     for (const wchar_t* name : {L"quoxel-4321.tmp", L"quoxel--1.tmp", L"quoxel-12-.tmp", L"quoxel-1x-2.tmp",
                                 L"quoxel-1-2.tmp.wav", L"quoxel-4294967296-1.tmp", L"my quoxel-1-2.tmp"}) {
         EXPECT_FALSE(temporary_owner(name)) << name;  // a user's file is never taken for a leftover
@@ -86,44 +98,64 @@ TEST(DropPaths, TextsForUsers) {
 }
 
 // Letter case as an ASCII file system folds it, standing in for the system's comparison.
-int ascii_compare(std::wstring_view a, std::wstring_view b) {
-    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+int ascii_compare(PathView a, PathView b) {
+    const auto lower = [](Path::value_type c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
         if (lower(a[i]) != lower(b[i])) return lower(a[i]) < lower(b[i]) ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
+// `path`, written with slashes, as a path of this platform: "sub\\x.wav" on Windows; and a full
+// one, from the root "/": "C:\\G\\x.wav" on Windows.
+Path local(std::string_view path) {
+#ifdef _WIN32
+    Path p;
+    for (char const c : path) p += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return p;
+#else
+    return Path(path);
+#endif
+}
+Path native(std::string_view path) {
+#ifdef _WIN32
+    return L"C:" + local(path);
+#else
+    return local(path);
+#endif
+}
+
 // The job of the file `relative` in the folder whose copies go to `copies`.
-Job job(const std::wstring& copies, const std::wstring& relative) {
-    return {join(parent(copies), relative), L"", copies, relative, false};
+Job job(const Path& copies, std::string_view relative) {
+    return {join(parent(copies), local(relative)), {}, copies, local(relative), false};
 }
 
 TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
     struct Case {
         const char* what;
         std::vector<Job> given;
-        std::vector<std::wstring> kept;  // each job's copy, in the order given
+        std::vector<Path> kept;  // each job's copy, in the order given
         std::vector<bool> twins;
         std::size_t folders;
     };
-    const std::wstring g = L"C:\\G\\converted", sub = L"C:\\G\\sub\\converted";
-    Job const b_alone{L"C:\\G\\sub\\b.wav", L"", sub, L"b.wav", false};
+    const Path g = native("/G/converted"), sub = native("/G/sub/converted");
+    const auto in_g = [&](std::string_view relative) { return native("/G/converted/" + std::string(relative)); };
+    Job const b_alone{native("/G/sub/b.wav"), {}, sub, local("b.wav"), false};
     for (const Case& c : {
-             Case{"a file and its folder", {b_alone, job(g, L"a.wav"), job(g, L"sub\\b.wav")},
-                  {g + L"\\a.wav", g + L"\\sub\\b.wav"}, {false, false}, 2},
+             Case{"a file and its folder", {b_alone, job(g, "a.wav"), job(g, "sub/b.wav")},
+                  {in_g("a.wav"), in_g("sub/b.wav")}, {false, false}, 2},
              Case{"a folder twice and a folder below it",
-                  {job(g, L"a.wav"), job(g, L"a.wav"), job(sub, L"b.wav"), job(g, L"sub\\b.wav")},
-                  {g + L"\\a.wav", g + L"\\sub\\b.wav"}, {false, false}, 2},
-             Case{"case twin folders", {job(g, L"Sub\\x.wav"), job(g, L"sub\\x.wav"), job(g, L"sub\\y.wav")},
-                  {g + L"\\Sub\\x.wav", g + L"\\sub\\x.wav", g + L"\\sub\\y.wav"}, {false, true, false}, 2},
-             Case{"case twin files", {job(g, L"A.wav"), job(g, L"a.wav")}, {g + L"\\A.wav", g + L"\\a.wav"},
+                  {job(g, "a.wav"), job(g, "a.wav"), job(sub, "b.wav"), job(g, "sub/b.wav")},
+                  {in_g("a.wav"), in_g("sub/b.wav")}, {false, false}, 2},
+             Case{"case twin folders", {job(g, "Sub/x.wav"), job(g, "sub/x.wav"), job(g, "sub/y.wav")},
+                  {in_g("Sub/x.wav"), in_g("sub/x.wav"), in_g("sub/y.wav")}, {false, true, false}, 2},
+             Case{"case twin files", {job(g, "A.wav"), job(g, "a.wav")}, {in_g("A.wav"), in_g("a.wav")},
                   {false, true}, 1},
          }) {
         Work work;
         work.jobs = c.given;
         finish(work, ascii_compare);
-        std::vector<std::wstring> kept;
+        std::vector<Path> kept;
         std::vector<bool> twins;
         for (const Job& j : work.jobs) {
             kept.push_back(join(j.copies, j.relative));

@@ -1,4 +1,4 @@
-#include "output.hpp"
+#include "output_windows.hpp"
 
 #include "paths.hpp"
 

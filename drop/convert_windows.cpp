@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "files_windows.hpp"
-#include "output.hpp"
+#include "output_windows.hpp"
 #include "paths.hpp"
 #include "pool.hpp"
 

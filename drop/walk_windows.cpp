@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "files_windows.hpp"
-#include "output.hpp"
+#include "output_windows.hpp"
 #include "paths.hpp"
 
 namespace drop {

@@ -1,0 +1,124 @@
+#include "output_posix.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+namespace drop {
+
+namespace {
+
+// Set by the signal handler; lock-free atomics may be written there.
+std::atomic<bool> stopping{false};
+std::atomic<int> caught{0};
+
+extern "C" void on_signal(int number) {
+    caught.store(number);
+    stopping.store(true);
+}
+
+// Whether a stream's reader is gone; only the calling thread writes lines.
+bool gone[2] = {false, false};
+
+void put(std::FILE* stream, bool& reader_gone, std::string_view text) {
+    if (reader_gone) return;
+    std::string const line = std::string(text) + '\n';  // one write on an unbuffered stream
+    if (std::fwrite(line.data(), 1, line.size(), stream) != line.size()) {
+        reader_gone = errno == EPIPE;
+        std::clearerr(stream);
+    }
+}
+
+void flush(std::FILE* stream, bool& reader_gone) {
+    if (!reader_gone && std::fflush(stream) == EOF) {
+        reader_gone = errno == EPIPE;
+        std::clearerr(stream);
+    }
+}
+
+// The length of the UTF-8 character at the start of `bytes`, or 0 for a byte that starts none:
+// a stray continuation byte, an overlong form, a surrogate or a code point past U+10FFFF.
+std::size_t character_length(std::string_view bytes) {
+    auto const byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    unsigned const first = byte(0);
+    std::size_t const length = first < 0x80 ? 1 : first < 0xC2 ? 0 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : first < 0xF5 ? 4 : 0;
+    if (length == 0 || length > bytes.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0U) != 0x80) return 0;
+    }
+    unsigned const second = length > 1 ? byte(1) : 0;
+    if ((first == 0xE0 && second < 0xA0) || (first == 0xED && second >= 0xA0) || (first == 0xF0 && second < 0x90) ||
+        (first == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+}  // namespace
+
+void say(std::string_view line, bool failure) {
+    if (failure) {
+        flush(stdout, gone[0]);
+        put(stderr, gone[1], line);
+    } else {
+        put(stdout, gone[0], line);
+    }
+}
+
+void flush_lines() {
+    flush(stdout, gone[0]);
+    flush(stderr, gone[1]);
+}
+
+std::string readable(std::string_view name) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string shown;
+    while (!name.empty()) {
+        std::size_t const length = character_length(name);
+        auto const first = static_cast<unsigned char>(name[0]);
+        // C0 and C1 controls and DEL could move the cursor or end the line.
+        bool const control = first < 0x20 || first == 0x7F ||
+                             (length == 2 && first == 0xC2 && static_cast<unsigned char>(name[1]) < 0xA0);
+        if (length == 0 || control) {
+            for (std::size_t i = 0; i < (length == 0 ? 1 : length); ++i) {
+                auto const b = static_cast<unsigned char>(name[i]);
+                shown += "\\x";
+                shown += digits[b >> 4];
+                shown += digits[b & 0xFU];
+            }
+            name.remove_prefix(length == 0 ? 1 : length);
+            continue;
+        }
+        if (name[0] == '\\') shown += '\\';
+        shown += name.substr(0, length);
+        name.remove_prefix(length);
+    }
+    return shown;
+}
+
+std::string system_text(int error) { return std::generic_category().message(error); }
+
+const std::atomic<bool>& stop_on_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a wait for Enter ends at the signal
+    for (int const number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return stopping;
+}
+
+int stopping_signal() { return caught.load(); }
+
+void wait_for_enter() {
+    if (isatty(STDIN_FILENO) != 1) return;
+    say("Press Enter to close this window.");
+    flush_lines();
+    char c = 0;
+    while (read(STDIN_FILENO, &c, 1) == 1 && c != '\n') {
+    }
+}
+
+}  // namespace drop
