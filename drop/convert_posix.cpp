@@ -178,25 +178,27 @@ void remove_leftovers(const std::string& copies) {
 }
 
 // Makes the folder of copies `copies` ready for this drop: made if needed, cleared of leftovers,
-// and marked by a lock file that this drop holds locked. A lock file that another drop removed
-// between its making and its locking here is made again.
+// and marked by a lock file that this drop makes and holds locked. Another drop may take a lock
+// file for a dead drop's between its making and its locking here, and remove it: it is then made
+// again.
 Folder make_ready(const Session& session, const std::string& copies) {
     Folder folder{copies, -1, {}};
     if (!make_folder(copies, readable(copies), folder.problem)) return folder;
     remove_leftovers(copies);
     std::string const lock = join(copies, lock_name<char>(session.process_id));
     for (int attempt = 0; attempt < 10 && folder.lock < 0; ++attempt) {
-        int const fd = open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int const fd = open(lock.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             folder.problem = "cannot write in " + readable(copies) + ": " + system_text(errno);
             return folder;
         }
-        struct stat held, named;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             folder.problem = "cannot lock " + readable(lock) + ": " + system_text(errno);
+            unlink(lock.c_str());
             close(fd);
             return folder;
         }
+        struct stat held, named;
         if (fstat(fd, &held) == 0 && stat(lock.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
             held.st_dev == named.st_dev) {
             folder.lock = fd;

@@ -106,7 +106,10 @@ const std::atomic<bool>& stop_on_signals() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a wait for Enter ends at the signal
     for (int const number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+    // A write past the file size limit, or to a pipe whose reader has gone, fails with its
+    // error, EFBIG or EPIPE, instead of ending the process.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     return stopping;
 }
 

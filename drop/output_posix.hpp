@@ -26,8 +26,8 @@ std::string readable(std::string_view name);
 std::string system_text(int error);
 
 // From now on SIGINT, SIGTERM and SIGHUP (a closed terminal window) set the flag returned,
-// instead of ending the process; stopping_signal() then says which. SIGPIPE is ignored: a write
-// to a closed pipe fails instead.
+// instead of ending the process; stopping_signal() then says which. SIGPIPE and SIGXFSZ are
+// ignored: a write to a closed pipe or past the file size limit fails instead.
 const std::atomic<bool>& stop_on_signals();
 int stopping_signal();
 

@@ -13,6 +13,7 @@
 //   files_posix.cpp     the file calls of a copy
 //   output_posix.cpp    lines, readable names, system texts, signals, the wait for Enter
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -133,8 +134,10 @@ int main(int argc, char* argv[]) {
         if (failures.size() > drop::recap_limit) drop::say("  " + drop::recap_more(failures.size() - drop::recap_limit));
     }
     drop::flush_lines();
+    // After Ctrl+C too the window stays until Enter, so that the summary can be read; not once
+    // the window is gone (SIGHUP) or the system asks the program to end (SIGTERM).
     int const signal = drop::stopping_signal();
-    if (wait && signal == 0) drop::wait_for_enter();
+    if (wait && (signal == 0 || signal == SIGINT)) drop::wait_for_enter();
     if (signal != 0) return 128 + signal;  // as a shell reports a program that the signal ended
     return counts.failed == 0 ? 0 : 1;
 }

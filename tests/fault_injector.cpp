@@ -3,19 +3,28 @@
 // can be reached, also those that no file brings about. QUOXEL_FAIL names the fault:
 //
 //   CALL:N:ERROR   the Nth call of CALL (counted from 1) fails with errno ERROR (EIO, ENOSPC, ...)
+//   CALL:N+:ERROR  so does every call after it
 //   fread:N:short  just before the Nth fread the file is cut to half the bytes it asks for, so
 //                  the read returns fewer at the end of the file, as when another program
 //                  shortens the file during the conversion
 //
-// CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose. The names
-// that 64-bit file offsets give some of them (fopen64, fseeko64, ...) and the fortified
-// __fread_chk count as the plain name. A failing call does nothing and returns the function's
-// failure value, except fclose, which closes the stream first, as a failed close does. Every other
-// call goes to the C library unchanged. It is never installed or packaged.
+// CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
+// of the tool; or read, write, close, mkdir, flock, renameat2 or link, the other calls that the
+// drop program makes on files. The names that 64-bit file offsets give some of them (fopen64,
+// fseeko64, ...) and the fortified __fread_chk and __open_2 count as the plain name. A failing call does
+// nothing and returns the function's failure value, except fclose and close, which close first,
+// as a failed close does. Every other call goes to the C library unchanged. Calls are counted
+// across threads. When QUOXEL_FAIL_CALLS names a file, the number of calls of CALL that the
+// process made is written there as it exits, so that a test can fail each of them in turn. It is
+// never installed or packaged.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -29,14 +38,16 @@ namespace {
 struct Fault {
     char call[16];
     unsigned long nth;  // 0: no fault
+    bool and_after;     // every call from the nth fails
     int error;
     bool short_read;
-    unsigned long seen;  // calls of `call` so far
+    std::atomic<unsigned long> seen;  // calls of `call` so far
 };
 Fault fault;
 
-constexpr const char* calls[] = {"open",   "fcntl",  "signal", "fopen",  "setvbuf",
-                                 "fseeko", "ftello", "fread",  "fwrite", "fclose"};
+constexpr const char* calls[] = {"open",  "fcntl", "signal", "fopen", "setvbuf", "fseeko", "ftello",
+                                 "fread", "fwrite", "fclose", "read",  "write",   "close", "mkdir",
+                                 "flock", "renameat2", "link"};
 
 // The errno values a test may ask for, by name.
 struct ErrorName {
@@ -46,6 +57,7 @@ struct ErrorName {
 constexpr ErrorName error_names[] = {
     {"EACCES", EACCES}, {"EBADF", EBADF},   {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG},   {"EINVAL", EINVAL},
     {"EIO", EIO},       {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"ENOSPC", ENOSPC}, {"EOVERFLOW", EOVERFLOW},
+    {"EPERM", EPERM},   {"ENOLCK", ENOLCK},
 };
 
 // A fault that cannot be read stops the process at once: a test that asks for one must never
@@ -66,6 +78,8 @@ __attribute__((constructor)) void read_fault() {
     if (!known) bad_fault(setting);
     char* end = nullptr;
     fault.nth = std::strtoul(colon + 1, &end, 10);
+    fault.and_after = *end == '+';
+    if (fault.and_after) ++end;
     if (fault.nth == 0 || *end != ':') bad_fault(setting);
     const char* error = end + 1;
     fault.short_read = std::strcmp(fault.call, "fread") == 0 && std::strcmp(error, "short") == 0;
@@ -77,9 +91,21 @@ __attribute__((constructor)) void read_fault() {
 
 // True when this is the call of `call` that must fail; errno is then set to the fault's error.
 bool fails(const char* call) {
-    if (fault.nth == 0 || std::strcmp(call, fault.call) != 0 || ++fault.seen != fault.nth) return false;
+    if (fault.nth == 0 || std::strcmp(call, fault.call) != 0) return false;
+    unsigned long const seen = ++fault.seen;
+    if (seen != fault.nth && !(fault.and_after && seen > fault.nth)) return false;
     errno = fault.error;
     return true;
+}
+
+// The number of calls of the fault's call, for QUOXEL_FAIL_CALLS.
+__attribute__((destructor)) void write_calls() {
+    const char* const file = std::getenv("QUOXEL_FAIL_CALLS");
+    if (file == nullptr || fault.nth == 0) return;
+    if (FILE* const out = std::fopen(file, "w")) {
+        std::fprintf(out, "%lu\n", fault.seen.load());
+        std::fclose(out);
+    }
 }
 
 // The C library's definition of `name`, which the wrapper of the same name stands in front of.
@@ -131,6 +157,12 @@ int open64(const char* path, int flags, ...) {
     int const fd = open_as("open64", path, flags, arguments);
     va_end(arguments);
     return fd;
+}
+
+// The fortified open of an optimised build, for flags that need no mode.
+int __open_2(const char* path, int flags) { return fails("open") ? -1 : next<int(const char*, int)>("__open_2")(path, flags); }
+int __open64_2(const char* path, int flags) {
+    return fails("open") ? -1 : next<int(const char*, int)>("__open64_2")(path, flags);
 }
 
 int fcntl(int fd, int command, ...) {
@@ -196,6 +228,35 @@ int fclose(FILE* stream) {
     if (!fail) return closed;
     errno = error;
     return EOF;
+}
+
+ssize_t read(int fd, void* buffer, size_t size) {
+    return fails("read") ? -1 : next<ssize_t(int, void*, size_t)>("read")(fd, buffer, size);
+}
+ssize_t write(int fd, const void* buffer, size_t size) {
+    return fails("write") ? -1 : next<ssize_t(int, const void*, size_t)>("write")(fd, buffer, size);
+}
+int close(int fd) {
+    bool const fail = fails("close");
+    int const error = errno;
+    int const closed = next<int(int)>("close")(fd);
+    if (!fail) return closed;
+    errno = error;
+    return -1;
+}
+int mkdir(const char* path, mode_t mode) {
+    return fails("mkdir") ? -1 : next<int(const char*, mode_t)>("mkdir")(path, mode);
+}
+int flock(int fd, int operation) noexcept {
+    return fails("flock") ? -1 : next<int(int, int)>("flock")(fd, operation);
+}
+int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) noexcept {
+    return fails("renameat2")
+               ? -1
+               : next<int(int, const char*, int, const char*, unsigned)>("renameat2")(from_folder, from, to_folder, to, flags);
+}
+int link(const char* from, const char* to) noexcept {
+    return fails("link") ? -1 : next<int(const char*, const char*)>("link")(from, to);
 }
 
 }  // extern "C"
