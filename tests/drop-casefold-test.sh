@@ -1,0 +1,62 @@
+#!/bin/sh
+# drop-casefold-test.sh DROP: quoxel-drop writing its copies to a case-insensitive mount, as an SD
+# card or a shared drive is: an exFAT image mounted through FUSE, which also has neither
+# RENAME_NOREPLACE nor links. Names that the mount folds into one, by letter case or in another
+# script, must give one copy and the case-twin line, never "already converted"; a second run says
+# the same. Needs root, a loop device, mkfs.exfat and mount.exfat-fuse; without them it says so
+# and ends with status 77, which CTest reports as skipped.
+set -eu
+drop_program=$1
+. "$(dirname "$0")/common.sh"
+ulimit -S -f 65536
+
+skip() { echo "drop-casefold-test: skipped: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "not root, so no image can be mounted"
+for program in losetup mkfs.exfat mount.exfat-fuse; do
+    command -v "$program" >/dev/null || skip "no $program (packages mount, exfatprogs, exfat-fuse)"
+done
+
+work=$(mktemp -d)
+device= mounted=
+cleanup() {
+    [ -z "$mounted" ] || umount "$work/mount" || umount -l "$work/mount" || true
+    [ -z "$device" ] || losetup -d "$device" || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+truncate -s 32M "$work/image"
+mkfs.exfat "$work/image" >/dev/null 2>&1 || skip "mkfs.exfat cannot make an image here"
+device=$(losetup -f --show "$work/image" 2>/dev/null) || skip "no loop device"
+mkdir "$work/mount"
+mount.exfat-fuse "$device" "$work/mount" >/dev/null 2>&1 || skip "FUSE cannot mount here"
+mounted=yes
+mkdir "$work/mount/copies"
+touch "$work/mount/copies/A" && [ -e "$work/mount/copies/a" ] && rm "$work/mount/copies/A" || fail "the mount tells case"
+
+# The originals on this case-sensitive file system, their copies on the mount.
+tree=$work/T
+mkdir -p "$tree/Sub" "$tree/sub"
+for f in Sub/x.wav sub/x.wav A.wav a.wav É.wav é.wav plain.wav; do head -c 3000 /dev/urandom >"$tree/$f"; done
+ln -s "$work/mount/copies" "$tree/converted"
+twin_why='is the copy of a file whose path differs only in letter case, and converted cannot hold both'
+
+for round in 1 2; do
+    status=0
+    timeout 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
+    [ "$status" -eq 1 ] || fail "round $round: status $status: $(cat "$work/out")"
+    ! grep -q 'already converted: converted/\(sub/x\|a\|A\|É\|é\)\.wav' "$work/out" ||
+        fail "round $round: a twin taken for its own copy: $(cat "$work/out")"
+    for pair in "Sub/x.wav sub/x.wav" "A.wav a.wav" "É.wav é.wav"; do
+        set -- $pair
+        # One of the pair has the copy (converted in the first round, skipped in the second); the
+        # other gets the twin's line.
+        made=$(grep -cE "\] (converted|skipped): $tree/($1|$2) ?" "$work/out" || true)
+        twins=$(grep -cF -e "] failed: $tree/$1 (converted/$1 $twin_why)" -e "] failed: $tree/$2 (converted/$2 $twin_why)" "$work/out" || true)
+        [ "$made" -eq 1 ] && [ "$twins" -eq 1 ] || fail "round $round, $1 and $2: $(cat "$work/out")"
+    done
+    [ "$round" -eq 2 ] || grep -qF "] converted: $tree/plain.wav" "$work/out" || fail "plain.wav: $(cat "$work/out")"
+    [ -z "$(find "$work/mount/copies" -name 'quoxel-*')" ] || fail "left behind: $(find "$work/mount/copies" -name 'quoxel-*')"
+done
+[ "$(cd "$work/mount/copies" && find . -type f | wc -l)" -eq 4 ] || fail "the mount holds: $(find "$work/mount/copies")"
+cat "$work/out"
+echo "drop-casefold-test: names that the mount folds into one get one copy and the case-twin line"
