@@ -1,7 +1,7 @@
 # Installation and packages. On Windows: a .zip with quoxel.exe, drop-files-here.exe, README.txt
 # and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends.
-# Elsewhere: bin/quoxel, its manual page, and the changelog and copyright file that a Debian
-# package carries, packaged as a .deb. The version is that of project(), and the newest entry of
+# Elsewhere: bin/quoxel and bin/quoxel-drop, their manual pages, the drop program's desktop
+# entry, and the changelog and copyright file that a Debian package carries, packaged as a .deb. The version is that of project(), and the newest entry of
 # packaging/changelog dates it: the manual page and the packages take that date, so that every
 # build of a release gives the same bytes, from a checkout or a tarball, under any umask or time
 # zone (cmake/changelog.cmake, cmake/cpack-config.cmake).
@@ -12,6 +12,7 @@ set(QUOXEL_MAINTAINER "The quoxel developers <quoxel@example.org>" CACHE STRING
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
 quoxel_read_changelog(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_VERSION} "${QUOXEL_MAINTAINER}")
 configure_file(doc/quoxel.1 quoxel.1 @ONLY)
+configure_file(doc/quoxel-drop.1 quoxel-drop.1 @ONLY)
 set(CPACK_PACKAGE_NAME quoxel)
 set(CPACK_PACKAGE_VENDOR "The quoxel developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -58,20 +59,26 @@ else()
 
   # gzip -9n: no name and no time in the header, so that the same text gives the same bytes.
   find_program(GZIP gzip REQUIRED)
-  add_custom_command(OUTPUT quoxel.1.gz DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/quoxel.1
-                     COMMAND ${GZIP} -9nc quoxel.1 > quoxel.1.gz)
+  foreach(page IN ITEMS quoxel.1 quoxel-drop.1)
+    add_custom_command(OUTPUT ${page}.gz DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${page}
+                       COMMAND ${GZIP} -9nc ${page} > ${page}.gz)
+  endforeach()
   file(GENERATE OUTPUT changelog CONTENT "${QUOXEL_CHANGELOG}")
   add_custom_command(OUTPUT changelog.gz DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog
                      COMMAND ${GZIP} -9nc changelog > changelog.gz)
-  add_custom_target(compressed_docs ALL DEPENDS quoxel.1.gz changelog.gz)
+  add_custom_target(compressed_docs ALL DEPENDS quoxel.1.gz quoxel-drop.1.gz changelog.gz)
 
   # Every install writes uninstall.cmake beside install_manifest.txt, which removes exactly the
   # files it installed and the folders it created (cmake/uninstall-record.cmake).
-  set(destinations ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR})
+  set(destinations ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
+                   ${CMAKE_INSTALL_DATADIR}/applications)
   install(CODE "include(${PROJECT_SOURCE_DIR}/cmake/uninstall-record.cmake)
                 quoxel_record_folders(${destinations})")
-  install(TARGETS quoxel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quoxel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(TARGETS quoxel quoxel-drop RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quoxel.1.gz ${CMAKE_CURRENT_BINARY_DIR}/quoxel-drop.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The desktop entry that files and folders are dropped on, in a menu, on a desktop or a panel.
+  install(FILES packaging/quoxel-drop.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_BINARY_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(CODE "quoxel_write_uninstall(${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake.in
@@ -83,7 +90,12 @@ else()
 the end has its two 4-bit halves exchanged (0xAB becomes 0xBA). The first
 four bytes are never touched, and running it twice restores the file.
 Every failure is reported as one line naming the source location and the
-failed library call, with exit status 1.")
+failed library call, with exit status 1.
+.
+quoxel-drop makes converted copies instead, of whole trees at once: each WAV
+file of the folders given goes to a folder named converted that mirrors the
+tree, on a few threads, and never twice. Its desktop entry takes files and
+folders dropped on it.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,22 +1,24 @@
 #!/bin/sh
-# docs-test.sh SOURCE_DIR MANPAGE: the manual page renders without warnings; every example report
+# docs-test.sh SOURCE_DIR MANPAGE [DROP_MANPAGE]: the manual pages render without warnings; every example report
 # in the README, the manual page and the Windows README names a line of quoxel.cpp that reports
 # that call, in the function it names; and the block size and the number of kept bytes that the
 # documents state are those quoxel.cpp defines. Every mismatch is named, with where the call is
 # reported now, before the test fails.
 set -eu
-src=$1 man=$2
+src=$1 man=$2 drop_man=${3:-}
 . "$(dirname "$0")/common.sh"
 source=$src/quoxel.cpp
 docs="$src/README.md $man $src/doc/windows-readme.txt"
 mismatches=0
 mismatch() { printf '%s\n' "$*"; mismatches=$((mismatches + 1)); }
 
-out=$(groff -ww -z -man "$man" 2>&1) || mismatch "groff failed"
-[ -z "$out" ] || mismatch "groff: $out"
-if command -v mandoc >/dev/null; then
-    mandoc -T lint -W warning "$man" || mismatch "mandoc finds fault with $man"
-fi
+for page in "$man" ${drop_man:+"$drop_man"}; do
+    out=$(groff -ww -z -man "$page" 2>&1) || mismatch "groff failed on $page"
+    [ -z "$out" ] || mismatch "groff: $out"
+    if command -v mandoc >/dev/null; then
+        mandoc -T lint -W warning "$page" || mismatch "mandoc finds fault with $page"
+    fi
+done
 
 # "LINE FUNCTION CALL" for each report in quoxel.cpp; the function is the last definition above it,
 # a line that starts in the first column and ends with "{".

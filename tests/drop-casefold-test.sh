@@ -44,12 +44,10 @@ for round in 1 2; do
     status=0
     timeout 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
     [ "$status" -eq 1 ] || fail "round $round: status $status: $(cat "$work/out")"
-    ! grep -q 'already converted: converted/\(sub/x\|a\|A\|É\|é\)\.wav' "$work/out" ||
-        fail "round $round: a twin taken for its own copy: $(cat "$work/out")"
     for pair in "Sub/x.wav sub/x.wav" "A.wav a.wav" "É.wav é.wav"; do
         set -- $pair
         # One of the pair has the copy (converted in the first round, skipped in the second); the
-        # other gets the twin's line.
+        # other gets the twin's line, never "already converted".
         made=$(grep -cE "\] (converted|skipped): $tree/($1|$2) ?" "$work/out" || true)
         twins=$(grep -cF -e "] failed: $tree/$1 (converted/$1 $twin_why)" -e "] failed: $tree/$2 (converted/$2 $twin_why)" "$work/out" || true)
         [ "$made" -eq 1 ] && [ "$twins" -eq 1 ] || fail "round $round, $1 and $2: $(cat "$work/out")"
