@@ -85,7 +85,7 @@ void walk(const std::string& top, Work& work) {
             // The type from the listing, or from the file where the file system gives none there;
             // a file that cannot be asked fails as its job.
             struct stat status;
-            mode_t type = DTTOIF(entry->d_type);
+            mode_t type = DTTOIF(mode_t{entry->d_type});
             if (entry->d_type == DT_UNKNOWN) {
                 type = fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 ? status.st_mode & S_IFMT : S_IFREG;
             }
