@@ -5,9 +5,8 @@
 #    of bench/tree-baseline.sh, with mkdir -p, cp and quoxel per file;
 #  - one file of 1 GiB: quoxel-drop against cp.
 # Each line gives the median wall time of 3 runs (of 1 for the loop) and the largest peak
-# resident memory, of the
-# program's process (of xargs and its children, for the loop). The page cache is warm: every
-# contender reads files that the one before it read.
+# resident memory of the program's process (of xargs and its children, for the loop). The page
+# cache is warm: every contender reads files that the one before it read.
 # Usage: bench/tree-bench.sh
 set -euo pipefail
 
@@ -38,15 +37,15 @@ for d in $(seq -w 1 100); do
     mkdir -p "$tree/folder $d"
     for f in $(seq -w 1 100); do head -c 2048 /dev/urandom >"$tree/folder $d/take $f.wav"; done
 done
-echo "machine: $(nproc) processors; quoxel-drop converts $("$build/quoxel-drop" /dev/null 2>/dev/null |
-    sed -n 's/.*converting \([0-9]*\) at a time.*/\1/p') files at a time"
+at_once=$("$build/quoxel-drop" /dev/null | sed -n 's/.*converting \([0-9]*\) at a time.*/\1/p')
+echo "machine: $(nproc) processors; quoxel-drop converts $at_once files at a time"
 echo
 echo "| 10,000 files of 2 KiB in 100 folders | median wall time | peak memory |"
 echo "| --- | --- | --- |"
 row "quoxel-drop, first run" "rm -rf '$tree/converted'" "$build/quoxel-drop" "$tree"
 row "quoxel-drop, second run (skips all)" ":" "$build/quoxel-drop" "$tree"
 row "cp -r" "rm -rf '$work/copy'" /bin/cp -r "$tree" "$work/copy"
-runs=1 row "find | xargs -P2: mkdir -p, cp, quoxel per file (1 run)" "rm -rf '$tree/converted'" \
+runs=1 row "find, xargs -P2: mkdir -p, cp, quoxel per file (1 run)" "rm -rf '$tree/converted'" \
     /bin/sh "$root/bench/tree-baseline.sh" "$build/quoxel" "$tree" 2
 
 rm -rf "$tree" "$work/copy"
