@@ -15,7 +15,6 @@
 #include "files_posix.hpp"
 #include "output_posix.hpp"
 #include "paths.hpp"
-#include "pool.hpp"
 
 namespace drop {
 
@@ -271,36 +270,15 @@ void convert(const std::vector<Job>& jobs, const std::vector<Path>& met, std::si
              const std::atomic<bool>& stop, Counts& counts, std::vector<Path>& failures) {
     Session session{static_cast<std::uint32_t>(getpid()), 0, {}, 0, jobs.size(), counts, failures};
 
-    // Every folder of copies before any copy, from this thread: each is cleared once, and no
-    // thread makes a copy in a folder that another is still clearing.
-    std::vector<std::size_t> folder_of(jobs.size());
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        auto const known = std::find_if(session.folders.begin(), session.folders.end(),
-                                        [&](const Folder& f) { return f.path == jobs[i].copies; });
-        folder_of[i] = static_cast<std::size_t>(known - session.folders.begin());
-        if (known == session.folders.end()) session.folders.push_back(make_ready(session, jobs[i].copies));
-    }
-    for (const std::string& copies : met) {
-        if (std::none_of(session.folders.begin(), session.folders.end(),
-                         [&](const Folder& f) { return f.path == copies; })) {
-            remove_leftovers(copies);
-        }
-    }
-
-    // The case twins last, so that the copy of the first of each pair exists when its twin starts.
-    for (bool const twins : {false, true}) {
-        std::vector<std::size_t> phase;
-        for (std::size_t i = 0; i < jobs.size(); ++i) {
-            if (jobs[i].case_twin == twins) phase.push_back(i);
-        }
-        std::size_t const ran = run_pool<Ended>(
-            phase.size(), threads, stop,
-            [&](std::size_t k, std::span<std::uint8_t> buffer) {
-                return run(session, jobs[phase[k]], session.folders[folder_of[phase[k]]], buffer, stop);
-            },
-            [&](std::size_t k, const Ended& ended) { end(session, jobs[phase[k]], ended); });
-        counts.not_done += phase.size() - ran;
-    }
+    std::vector<std::size_t> const folder_of = prepare_folders(
+        jobs, met, session.folders, [&](const Path& copies) { return make_ready(session, copies); },
+        [](const Path& copies) { remove_leftovers(copies); });
+    counts.not_done += run_twins_last<Ended>(
+        jobs, threads, stop,
+        [&](std::size_t i, std::span<std::uint8_t> buffer) {
+            return run(session, jobs[i], session.folders[folder_of[i]], buffer, stop);
+        },
+        [&](std::size_t i, const Ended& ended) { end(session, jobs[i], ended); });
     // The lock file goes while it is still locked: nothing of this drop stays but its copies.
     for (const Folder& folder : session.folders) {
         if (folder.lock < 0) continue;

@@ -33,15 +33,9 @@
 
 namespace {
 
-// How many files are converted at once: from the number of processors, unless
-// QUOXEL_DROP_THREADS says otherwise, as the benchmark does to measure the choice.
+// How many files are converted at once.
 std::size_t threads() {
-    if (const char* const setting = std::getenv("QUOXEL_DROP_THREADS")) {
-        long const n = std::strtol(setting, nullptr, 10);
-        if (n >= 1 && n <= 64) return static_cast<std::size_t>(n);
-    }
-    DWORD const processors = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-    return drop::threads_for(processors == 0 ? 1 : std::size_t{processors});
+    return drop::threads_for(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS), std::getenv("QUOXEL_DROP_THREADS"));
 }
 
 void say(const std::wstring& line) { drop::write(STD_OUTPUT_HANDLE, line + L"\r\n"); }

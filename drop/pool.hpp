@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -23,6 +24,16 @@ constexpr std::size_t block_size = std::size_t{1} << 20;  // bytes read and writ
 // processors keep the processors busy; past a few the disk is the limit.
 constexpr std::size_t threads_for(std::size_t processors) {
     return std::clamp<std::size_t>(2 * processors, 2, 8);
+}
+
+// The same, unless `setting`, the environment's QUOXEL_DROP_THREADS where it is set, says how
+// many from 1 to 64, as the benchmarks do to measure the choice.
+inline std::size_t threads_for(std::size_t processors, const char* setting) {
+    if (setting != nullptr) {
+        long const n = std::strtol(setting, nullptr, 10);
+        if (n >= 1 && n <= 64) return static_cast<std::size_t>(n);
+    }
+    return threads_for(processors == 0 ? 1 : processors);
 }
 
 // Runs `work(index, buffer)` for each index below `count` on `threads` threads, and hands each

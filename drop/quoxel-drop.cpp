@@ -30,37 +30,28 @@ namespace {
 
 constexpr std::string_view usage = "usage: quoxel-drop [--wait] FILE-OR-FOLDER...";
 
-// How many files are converted at once: from the number of processors, unless
-// QUOXEL_DROP_THREADS says otherwise, as the benchmark does to measure the choice.
+// How many files are converted at once.
 std::size_t threads() {
-    if (const char* const setting = std::getenv("QUOXEL_DROP_THREADS")) {
-        long const n = std::strtol(setting, nullptr, 10);
-        if (n >= 1 && n <= 64) return static_cast<std::size_t>(n);
-    }
-    unsigned const processors = std::thread::hardware_concurrency();
-    return drop::threads_for(processors == 0 ? 1 : std::size_t{processors});
+    return drop::threads_for(std::thread::hardware_concurrency(), std::getenv("QUOXEL_DROP_THREADS"));
 }
 
 std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-void help() {
-    drop::say(usage);
-    drop::say("Makes converted copies of WAV files. Each FILE given, and each .wav file in a");
-    drop::say("FOLDER given or in any folder below it, is converted into a copy in a folder");
-    drop::say("\"converted\": beside a file given on its own, and at the top of a folder given,");
-    drop::say("with its folders mirrored. The originals are never changed, and a file whose");
-    drop::say("copy is in \"converted\" already is skipped, so a second run does no harm.");
-    drop::say("");
-    drop::say("  --wait     wait for Enter at the end, in a terminal (the desktop entry's way");
-    drop::say("             of keeping its window open)");
-    drop::say("  --help     show this help");
-    drop::say("  --version  show the version");
-    drop::say("");
-    drop::say("Exit status: 0 when every file was converted or skipped, 1 when one failed,");
-    drop::say("and 128 and the signal's number when a signal stopped it (130 for Ctrl+C).");
-}
+constexpr std::string_view help = R"(Makes converted copies of WAV files. Each FILE given, and each .wav file in a
+FOLDER given or in any folder below it, is converted into a copy in a folder
+"converted": beside a file given on its own, and at the top of a folder given,
+with its folders mirrored. The originals are never changed, and a file whose
+copy is in "converted" already is skipped, so a second run does no harm.
+
+  --wait     wait for Enter at the end, in a terminal (the desktop entry's way
+             of keeping its window open)
+  --help     show this help
+  --version  show the version
+
+Exit status: 0 when every file was converted or skipped, 1 when one failed,
+and 128 and the signal's number when a signal stopped it (130 for Ctrl+C).)";
 
 }  // namespace
 
@@ -74,7 +65,8 @@ int main(int argc, char* argv[]) {
             break;
         }
         if (option == "--help") {
-            help();
+            drop::say(usage);
+            drop::say(help);
             return 0;
         }
         if (option == "--version") {
@@ -94,7 +86,8 @@ int main(int argc, char* argv[]) {
             drop::say(usage, true);
             return 1;
         }
-        help();
+        drop::say(usage);
+        drop::say(help);
         drop::wait_for_enter();
         return 0;
     }

@@ -1,5 +1,5 @@
 # Sourced by the test scripts and the benchmark: their one failure idiom, the file names that
-# users have, and the scratch files the recipe and drop tests convert.
+# users have, the scratch files the recipe and drop tests convert, and the drop tests' checks.
 
 fail() { printf 'FAIL: %s\n' "$*"; exit 1; }
 
@@ -34,4 +34,52 @@ add_file() {
     cp "$dir/$1" "$originals/$1"
     cp "$dir/$1" "$expect/$1"
     [ "$2" -lt 4 ] || "$tool" "$expect/$1"
+}
+
+# The checks of the drop programs' tests, on the output in $work/out, the status in $status, and
+# the tree $dir with its converted copies, its $expect and its $originals.
+ended() { [ "$status" -eq "$1" ] || fail "status $status, not $1: $(cat "$work/out")"; }
+said() { grep -qF -- "$1" "$work/out" || fail "no line \"$1\" in: $(cat "$work/out")"; }
+said_line() { grep -qxF -- "$1" "$work/out" || fail "no whole line \"$1\" in: $(cat "$work/out")"; }
+# The first line, whole: found "3 WAV files in 2 folders".
+found() {
+    grep -qxE "Found $1; converting [0-9]+ at a time\." "$work/out" || fail "no line \"Found $1\" in: $(cat "$work/out")"
+}
+# The lines after the summary, which repeat the failures.
+recap() { sed -n '/^[0-9]* converted, /,$p' "$work/out" | tail -n +2; }
+# Every copy in $dir/converted is its file converted once, there is no other file, and no
+# original changed.
+copies_exact() {
+    (cd "$dir/converted" && find . -type f | LC_ALL=C sort) >"$work/copies"
+    [ "$(cat "$work/copies")" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] || fail "converted holds: $(cat "$work/copies")"
+    for f in "$@"; do cmp -s "$dir/converted/$f" "$expect/$f" || fail "converted/$f is not $f converted once"; done
+    (cd "$originals" && find . -type f) | while IFS= read -r f; do
+        cmp -s "$originals/$f" "$dir/$f" || fail "the original $f changed"
+    done
+}
+
+# add_tree NAME...: the tree of the drop tests in $dir, three folders deep ($l1/$l2/$l3), with a
+# 3000-byte WAV file for each awkward name, for each of a few names deeper down and for each NAME,
+# a read-only original, two files too short to convert, a folder "Converted" deep inside, a file
+# that is no WAV and a link out of the tree to $work/outside. Sets $wavs (the WAV files that
+# convert, one per line), $files (all of them) and $folders (the folders that hold them).
+add_tree() {
+    mkdir -p "$dir" "$expect" "$originals" "$work/outside" "$dir/converted"
+    l1="50%off & a^b!" l2="日本語 ;(x)" l3="-dash 🎵"
+    add_wav() { add_file "$1" 3000; }
+    each_name add_wav
+    for name in "$l1/файл.wav" "$l1/$l2/wow!.wav" "$l1/$l2/$l3/UPPER.WAV" "x.wav/in.wav" ".wav" ro.wav "$@"; do
+        add_wav "$name"
+    done
+    chmod a-w "$dir/ro.wav"
+    add_file "$l1/short.wav" 3
+    add_file "$l1/$l2/$l3/short.wav" 2
+    wavs=$(cd "$expect" && find . -type f -size +1k | LC_ALL=C sort)
+    files=$(cd "$expect" && find . -type f | wc -l)
+    folders=$(cd "$expect" && find . -type f -exec dirname {} + | sort -u | wc -l)
+    mkdir -p "$dir/$l1/$l2/Converted"
+    head -c 3000 /dev/urandom >"$dir/$l1/$l2/Converted/never.wav"  # a folder of copies, deep inside
+    head -c 3000 /dev/urandom >"$dir/song.wave"
+    head -c 3000 /dev/urandom >"$work/outside/outside.wav"
+    ln -s "$work/outside" "$dir/link"
 }

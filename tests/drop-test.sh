@@ -36,54 +36,15 @@ drop_from() {
     tr -d '\r' <"$out.crlf" >"$out"  # lines end in CRLF, as on Windows
 }
 drop() { drop_from "$programs" "$work/out" "$@"; }
-ended() { [ "$status" -eq "$1" ] || fail "status $status, not $1: $(cat "$work/out")"; }
-said() { grep -qF -- "$1" "$work/out" || fail "no line \"$1\" in: $(cat "$work/out")"; }
-said_line() { grep -qxF -- "$1" "$work/out" || fail "no whole line \"$1\" in: $(cat "$work/out")"; }
-# The first line, whole: found "3 WAV files in 2 folders".
-found() {
-    grep -qxE "Found $1; converting [0-9]+ at a time\." "$work/out" || fail "no line \"Found $1\" in: $(cat "$work/out")"
-}
-# The lines after the summary, which repeat the failures.
-recap() { sed -n '/^[0-9]* converted, [0-9]* skipped, /,$p' "$work/out" | tail -n +2; }
-said_line() { grep -qxF -- "$1" "$work/out" || fail "no whole line \"$1\" in: $(cat "$work/out")"; }
-# The lines after the summary, which repeat the failures.
-recap() { sed -n '/^[0-9]* converted, /,$p' "$work/out" | tail -n +2; }
 # The 8.3 name that Wine gives $1, from cmd's dir /x: the column before the long name.
 short_name() {
     LC_ALL=C.UTF-8 "$wine" cmd /c dir /x "$(windows_path "$(dirname "$1")")" </dev/null 2>/dev/null | tr -d '\r' |
         awk -v name=" $(basename "$1")" 'substr($0, length($0) - length(name) + 1) == name {
             n = split(substr($0, 1, length($0) - length(name)), words, " "); print words[n] }'
 }
-# Every copy in $dir/converted is its file converted once, there is no other file, and no
-# original changed.
-copies_exact() {
-    (cd "$dir/converted" && find . -type f | LC_ALL=C sort) >"$work/copies"
-    [ "$(cat "$work/copies")" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] || fail "converted holds: $(cat "$work/copies")"
-    for f in "$@"; do cmp -s "$dir/converted/$f" "$expect/$f" || fail "converted/$f is not $f converted once"; done
-    (cd "$originals" && find . -type f) | while IFS= read -r f; do
-        cmp -s "$originals/$f" "$dir/$f" || fail "the original $f changed"
-    done
-}
 
 # ---- The tree ----
-mkdir -p "$dir" "$expect" "$originals" "$work/outside" "$dir/converted"
-l1="50%off & a^b!" l2="日本語 ;(x)" l3="-dash 🎵"
-add_wav() { add_file "$1" 3000; }
-each_name add_wav
-for name in "$l1/файл.wav" "$l1/$l2/wow!.wav" "$l1/$l2/$l3/UPPER.WAV" "x.wav/in.wav" "conv/c.wav" ".wav" \
-    ro.wav dev/aux.wav dev/con.wav dev/nul.wav dev/prn.wav dev/COM1.wav dev/lpt1.wav; do
-    add_wav "$name"
-done
-chmod a-w "$dir/ro.wav"
-add_file "$l1/short.wav" 3
-add_file "$l1/$l2/$l3/short.wav" 2
-wavs=$(cd "$expect" && find . -type f -size +1k | LC_ALL=C sort)
-files=$(cd "$expect" && find . -type f | wc -l) folders=$(cd "$expect" && find . -type f -exec dirname {} + | sort -u | wc -l)
-mkdir -p "$dir/$l1/$l2/Converted"
-head -c 3000 /dev/urandom >"$dir/$l1/$l2/Converted/never.wav"  # a folder of copies, deep inside
-head -c 3000 /dev/urandom >"$dir/song.wave"
-head -c 3000 /dev/urandom >"$work/outside/outside.wav"
-ln -s "$work/outside" "$dir/link"
+add_tree conv/c.wav dev/aux.wav dev/con.wav dev/nul.wav dev/prn.wav dev/COM1.wav dev/lpt1.wav
 ln -s "$dir" "$dir/$l1/loop"
 leftover=quoxel-4000000000-1.tmp  # no process has that id
 head -c 100 /dev/urandom >"$dir/converted/$leftover"
