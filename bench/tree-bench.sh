@@ -4,25 +4,27 @@
 #    and a second, which skips everything), cp -r of the same tree, and the find | xargs -P loop
 #    of bench/tree-baseline.sh, with mkdir -p, cp and quoxel per file;
 #  - one file of 1 GiB: quoxel-drop against cp.
-# Each line gives the median wall time of 3 runs (of 1 for the loop) and the largest peak
-# resident memory of the program's process (of xargs and its children, for the loop). The page
-# cache is warm: every contender reads files that the one before it read.
-# Usage: bench/tree-bench.sh
+# Each line gives the median wall time of 5 runs (of 1 for the loop) and the largest peak
+# resident memory of the program's process (of xargs and its children, for the loop). The files
+# are in /dev/shm where it exists, so that the programs are compared and not a shared disk's
+# mood, or in $BENCH_DIR.
+# Usage: bench/tree-bench.sh          BENCH_DIR=/mnt/sd bench/tree-bench.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
+base=${BENCH_DIR:-$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )}
+work=$(mktemp -d "$base/tree-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 (cd "$root" && cmake --build build/release --target quoxel quoxel-drop runstat >/dev/null)
 build=$root/build/release
 runstat=$build/bench/runstat
 
-# row NAME PREPARE COMMAND...: PREPARE (a shell command) before each of $runs runs (3 unless
+# row NAME PREPARE COMMAND...: PREPARE (a shell command) before each of $runs runs (5 unless
 # set), then COMMAND, its output thrown away.
 row() {
     local name=$1 prepare=$2 times=() peak=0
     shift 2
-    for _ in $(seq 1 "${runs:-3}"); do
+    for _ in $(seq 1 "${runs:-5}"); do
         sh -c "$prepare"
         read -r seconds kib < <("$runstat" 1 /bin/sh -c 'exec "$0" "$@" >/dev/null 2>&1' "$@")
         times+=("$seconds")
@@ -38,7 +40,7 @@ for d in $(seq -w 1 100); do
     for f in $(seq -w 1 100); do head -c 2048 /dev/urandom >"$tree/folder $d/take $f.wav"; done
 done
 at_once=$("$build/quoxel-drop" /dev/null | sed -n 's/.*converting \([0-9]*\) at a time.*/\1/p')
-echo "machine: $(nproc) processors; quoxel-drop converts $at_once files at a time"
+echo "machine: $(nproc) processors; quoxel-drop converts $at_once files at a time; files in $base"
 echo
 echo "| 10,000 files of 2 KiB in 100 folders | median wall time | peak memory |"
 echo "| --- | --- | --- |"

@@ -243,12 +243,16 @@ Ended run(Session& session, const Job& job, const Folder& folder, std::span<std:
     std::string const target = join(job.copies, job.relative);
     struct stat status;
     if (stat(target.c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode)) return {Verdict::failed, "converted/" + readable(job.relative) + " is a folder, not a converted copy"};
+        if (S_ISDIR(status.st_mode)) {
+            return {Verdict::failed, "converted/" + readable(job.relative) + " is a folder, not a converted copy"};
+        }
         return already(job);
     }
     thread_local std::string made;
     std::string why;
-    if (!make_mirror(job.copies, std::string(parent(std::string_view(target))), made, why)) return {Verdict::failed, why};
+    if (!make_mirror(job.copies, std::string(parent(std::string_view(target))), made, why)) {
+        return {Verdict::failed, why};
+    }
 
     // The copy is made in the top folder of copies, on the file system of every copy below it,
     // under a name that no file of the tree has: the process id and a number make it unique.

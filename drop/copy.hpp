@@ -56,7 +56,9 @@ struct Files {
 // How a copy ended. `step` says which call failed, with `error` from it; for a failure after the
 // temporary copy was made, `left` says that it could not be removed, with `left_error`.
 struct Outcome {
-    enum class Step { done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped } step;
+    enum class Step {
+        done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped
+    } step;
     Error error = 0;
     bool left = false;
     Error left_error = 0;
@@ -64,10 +66,10 @@ struct Outcome {
 
 // Writes the converted copy of `source` as `temporary` and renames it to `target`, using `buffer`
 // for every block whatever the file's size. A file shorter than kept_bytes is refused before any
-// copy is made, and so is a file that is really a converted copy or no regular file. On any failure, and when `stop`
-// is set between two blocks, the temporary copy is removed: a file under the name `target` is
-// always a whole converted copy. A `target` that exists already ends as `taken`, and nothing is
-// replaced.
+// copy is made, and so is a file that is really a converted copy or no regular file. On any
+// failure, and when `stop` is set between two blocks, the temporary copy is removed: a file under
+// the name `target` is always a whole converted copy. A `target` that exists already ends as
+// `taken`, and nothing is replaced.
 Outcome copy_converted(Files& files, const Path& source, const Path& temporary, const Path& target,
                        std::span<std::uint8_t> buffer, const std::atomic<bool>& stop);
 

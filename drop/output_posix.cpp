@@ -44,7 +44,12 @@ void flush(std::FILE* stream, bool& reader_gone) {
 std::size_t character_length(std::string_view bytes) {
     auto const byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     unsigned const first = byte(0);
-    std::size_t const length = first < 0x80 ? 1 : first < 0xC2 ? 0 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : first < 0xF5 ? 4 : 0;
+    std::size_t const length = first < 0x80   ? 1
+                               : first < 0xC2 ? 0
+                               : first < 0xE0 ? 2
+                               : first < 0xF0 ? 3
+                               : first < 0xF5 ? 4
+                                              : 0;
     if (length == 0 || length > bytes.size()) return 0;
     for (std::size_t i = 1; i < length; ++i) {
         if ((byte(i) & 0xC0U) != 0x80) return 0;

@@ -124,7 +124,9 @@ int main(int argc, char* argv[]) {
     if (!failures.empty()) {
         drop::say(drop::recap_heading(failures.size()));
         for (std::size_t i = 0; i < failures.size() && i < drop::recap_limit; ++i) drop::say("  " + failures[i]);
-        if (failures.size() > drop::recap_limit) drop::say("  " + drop::recap_more(failures.size() - drop::recap_limit));
+        if (failures.size() > drop::recap_limit) {
+            drop::say("  " + drop::recap_more(failures.size() - drop::recap_limit));
+        }
     }
     drop::flush_lines();
     // After Ctrl+C too the window stays until Enter, so that the summary can be read; not once

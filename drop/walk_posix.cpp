@@ -87,7 +87,8 @@ void walk(const std::string& top, Work& work) {
             struct stat status;
             mode_t type = DTTOIF(mode_t{entry->d_type});
             if (entry->d_type == DT_UNKNOWN) {
-                type = fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 ? status.st_mode & S_IFMT : S_IFREG;
+                bool const known = fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+                type = known ? status.st_mode & S_IFMT : S_IFREG;
             }
             if (S_ISLNK(type)) {
                 // A link is what it leads to, but a link to a folder is not entered: it may lead out
@@ -110,7 +111,9 @@ void walk(const std::string& top, Work& work) {
         }
         int const error = errno;
         closedir(listing);
-        if (error != 0) note(work, Note::Verdict::failed, folder, "cannot list the whole folder: " + system_text(error));
+        if (error != 0) {
+            note(work, Note::Verdict::failed, folder, "cannot list the whole folder: " + system_text(error));
+        }
 
         std::sort(wavs.begin(), wavs.end(), before);
         for (const std::string& name : wavs) {
@@ -118,7 +121,8 @@ void walk(const std::string& top, Work& work) {
             work.jobs.push_back({source, readable(source), copies, join(relative, name), false});
         }
         std::sort(folders.begin(), folders.end(), before);
-        pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()), std::make_move_iterator(folders.rend()));
+        pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
+                       std::make_move_iterator(folders.rend()));
     }
     if (work.jobs.size() == jobs_before) {
         note(work, Note::Verdict::failed, top, "no .wav file in this folder or in a folder below it");
@@ -137,14 +141,18 @@ int compare_ignoring_case(PathView a, PathView b) {
 }
 
 void take(const char* argument, Work& work) {
-    if (*argument == '\0') return note(work, Note::Verdict::failed, "\"\"", "an empty argument names no file or folder");
+    if (*argument == '\0') {
+        return note(work, Note::Verdict::failed, "\"\"", "an empty argument names no file or folder");
+    }
     std::string const path = full_path(argument);
     if (path.empty()) return note(work, Note::Verdict::failed, argument, system_text(errno));
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return note(work, Note::Verdict::failed, path, system_text(errno));
     bool const folder = S_ISDIR(status.st_mode);
-    if (inside_converted(std::string_view(path), folder) || inside_converted(std::string_view(resolved(path)), folder)) {
-        return note(work, Note::Verdict::skipped, path, folder ? "a folder of converted copies" : "a converted copy itself");
+    if (inside_converted(std::string_view(path), folder) ||
+        inside_converted(std::string_view(resolved(path)), folder)) {
+        return note(work, Note::Verdict::skipped, path,
+                    folder ? "a folder of converted copies" : "a converted copy itself");
     }
     if (folder) return walk(path, work);
     if (std::string const kind = other_kind(status.st_mode); !kind.empty()) {

@@ -160,7 +160,9 @@ int open64(const char* path, int flags, ...) {
 }
 
 // The fortified open of an optimised build, for flags that need no mode.
-int __open_2(const char* path, int flags) { return fails("open") ? -1 : next<int(const char*, int)>("__open_2")(path, flags); }
+int __open_2(const char* path, int flags) {
+    return fails("open") ? -1 : next<int(const char*, int)>("__open_2")(path, flags);
+}
 int __open64_2(const char* path, int flags) {
     return fails("open") ? -1 : next<int(const char*, int)>("__open64_2")(path, flags);
 }
@@ -251,9 +253,8 @@ int flock(int fd, int operation) noexcept {
     return fails("flock") ? -1 : next<int(int, int)>("flock")(fd, operation);
 }
 int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) noexcept {
-    return fails("renameat2")
-               ? -1
-               : next<int(int, const char*, int, const char*, unsigned)>("renameat2")(from_folder, from, to_folder, to, flags);
+    using Renameat2 = int(int, const char*, int, const char*, unsigned);
+    return fails("renameat2") ? -1 : next<Renameat2>("renameat2")(from_folder, from, to_folder, to, flags);
 }
 int link(const char* from, const char* to) noexcept {
     return fails("link") ? -1 : next<int(const char*, const char*)>("link")(from, to);
