@@ -191,7 +191,12 @@ Folder make_ready(const Session& session, const std::string& copies) {
             folder.problem = "cannot write in " + readable(copies) + ": " + system_text(errno);
             return folder;
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Waiting: another drop holds a new lock file only for the moment it takes to tell
+        // whether the drop that made it is still at work.
+        int locked = 0;
+        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
             folder.problem = "cannot lock " + readable(lock) + ": " + system_text(errno);
             unlink(lock.c_str());
             close(fd);

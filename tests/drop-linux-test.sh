@@ -5,8 +5,8 @@
 # two files too short: the first run must give one exact copy of each WAV file at
 # converted/<its path> and nothing else, and name the rest; the second converts only the fixed
 # short files. Then the bad inputs in one run, a file and its folders in one run, a full disk,
-# a run killed with SIGKILL and one stopped by SIGINT or SIGTERM, output closed early, two runs at
-# once, a failure of each file call (PRELOAD, the fault injector), the options and the wait for
+# a run killed with SIGKILL and one stopped by SIGINT or SIGTERM, output closed early, four runs
+# at once, a failure of each file call (PRELOAD, the fault injector), the options and the wait for
 # Enter. No original ever changes, and no run leaves a lock file or a temporary copy. TOOL, the
 # build host's quoxel, converts the expected copies.
 set -eu
@@ -192,26 +192,47 @@ done
 
 # ---- Output closed early: the conversion goes on to the end ----
 rm -rf "$dir/converted"
-first=$( (timeout 60 "$drop_program" "$dir" </dev/null 2>&1; echo "$?" >"$work/status") | head -n 1)
+# (Each status is caught with ||: set -e would end the subshell before it is written.)
+first=$( (status=0 && timeout 60 "$drop_program" "$dir" </dev/null 2>&1 || status=$?; echo "$status" >"$work/status") |
+    head -n 1)
 case $first in "Found 2000 WAV files in 1 folder; converting "*) ;; *) fail "the first line was: $first" ;; esac
 [ "$(cat "$work/status")" -eq 0 ] || fail "a closed output ended the run with status $(cat "$work/status")"
 [ "$(find "$dir/converted" -type f | wc -l)" -eq 2000 ] || fail "a closed output stopped the conversion"
 no_leftovers "$dir"
 rm -rf "$dir"
 
-# ---- Two runs at once on one folder ----
+# ---- Four runs at once on one folder ----
+# Each run tells the others' lock files and temporary copies from those of a dead run, also in the
+# moment between the making and the locking of a lock file.
 dir=$work/both expect=$work/both-expect originals=$work/both-originals
 for i in $(seq 1 300); do add_file "s$i.wav" 3000; done
-for n in 1 2; do
-    (timeout 60 "$drop_program" "$dir" </dev/null >"$work/both$n" 2>&1; echo "$?" >"$work/both$n.status") &
+for n in 1 2 3 4; do
+    (status=0 && timeout 60 "$drop_program" "$dir" </dev/null >"$work/both$n" 2>&1 || status=$?
+        echo "$status" >"$work/both$n.status") &
 done
 wait
-for n in 1 2; do
+for n in 1 2 3 4; do
     [ "$(cat "$work/both$n.status")" -eq 0 ] || fail "run $n at once: $(cat "$work/both$n")"
-    ! grep -q '^removed:' "$work/both$n" || fail "a run removed the other's copy: $(cat "$work/both$n")"
+    ! grep -q '^removed:' "$work/both$n" || fail "a run removed another's copy: $(cat "$work/both$n")"
 done
-converted=$(cat "$work/both1" "$work/both2" | grep -c '] converted: ')
-[ "$converted" -eq 300 ] || fail "two runs at once converted $converted files, not 300"
+converted=$(cat "$work"/both[1-4] | grep -c '] converted: ')
+[ "$converted" -eq 300 ] || fail "four runs at once converted $converted files, not 300"
+(cd "$expect" && copies_exact $(find . -type f))
+# That moment made long: a run's first lock waits a second, while another process holds its new
+# lock file as a run does to see whether its maker is still at work. The run waits for it.
+rm -rf "$dir/converted"
+(status=0 && timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:late "$drop_program" "$dir" </dev/null \
+    >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+for _ in $(seq 1 500); do
+    lock=$(find "$dir/converted" -name 'quoxel-*.lock' 2>/dev/null) || true
+    [ -z "$lock" ] || break
+    sleep 0.01
+done
+[ -n "$lock" ] || fail "the run made no lock file"
+flock -x "$lock" sleep 2
+wait
+status=$(cat "$work/status")
+ended 0
 (cd "$expect" && copies_exact $(find . -type f))
 
 # ---- A failure of each file call the conversion makes ----

@@ -7,12 +7,14 @@
 //   fread:N:short  just before the Nth fread the file is cut to half the bytes it asks for, so
 //                  the read returns fewer at the end of the file, as when another program
 //                  shortens the file during the conversion
+//   flock:N:late   the Nth flock waits a second before it is made, so that a test can hold the
+//                  lock meanwhile, as another process may
 //
 // CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
 // of the tool; or read, write, close, mkdir, flock, renameat2 or link, the other calls that the
 // drop program makes on files. The names that 64-bit file offsets give some of them (fopen64,
-// fseeko64, ...) and the fortified __fread_chk and __open_2 count as the plain name. A failing call does
-// nothing and returns the function's failure value, except fclose and close, which close first,
+// fseeko64, ...) and the fortified __fread_chk and __open_2 count as the plain name. A failing
+// call does nothing and returns the function's failure value, except fclose and close, which close first,
 // as a failed close does. Every other call goes to the C library unchanged. Calls are counted
 // across threads. When QUOXEL_FAIL_CALLS names a file, the number of calls of CALL that the
 // process made is written there as it exits, so that a test can fail each of them in turn. It is
@@ -41,6 +43,7 @@ struct Fault {
     bool and_after;     // every call from the nth fails
     int error;
     bool short_read;
+    bool late_lock;
     std::atomic<unsigned long> seen;  // calls of `call` so far
 };
 Fault fault;
@@ -83,10 +86,11 @@ __attribute__((constructor)) void read_fault() {
     if (fault.nth == 0 || *end != ':') bad_fault(setting);
     const char* error = end + 1;
     fault.short_read = std::strcmp(fault.call, "fread") == 0 && std::strcmp(error, "short") == 0;
+    fault.late_lock = std::strcmp(fault.call, "flock") == 0 && std::strcmp(error, "late") == 0;
     for (const ErrorName& e : error_names) {
         if (std::strcmp(error, e.name) == 0) fault.error = e.value;
     }
-    if (fault.error == 0 && !fault.short_read) bad_fault(setting);
+    if (fault.error == 0 && !fault.short_read && !fault.late_lock) bad_fault(setting);
 }
 
 // True when this is the call of `call` that must fail; errno is then set to the fault's error.
@@ -250,7 +254,11 @@ int mkdir(const char* path, mode_t mode) {
     return fails("mkdir") ? -1 : next<int(const char*, mode_t)>("mkdir")(path, mode);
 }
 int flock(int fd, int operation) noexcept {
-    return fails("flock") ? -1 : next<int(int, int)>("flock")(fd, operation);
+    if (fails("flock")) {
+        if (!fault.late_lock) return -1;
+        sleep(1);
+    }
+    return next<int(int, int)>("flock")(fd, operation);
 }
 int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) noexcept {
     using Renameat2 = int(int, const char*, int, const char*, unsigned);
