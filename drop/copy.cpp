@@ -48,6 +48,7 @@ Outcome copy_converted(Files& files, const Path& source, const Path& temporary, 
         files.close(in);  // read only: nothing of it can be lost
         return outcome;
     }
+    Form const form = form_of(buffer.first(got));
 
     std::uint64_t offset = 0;
     while (got != 0) {
@@ -77,6 +78,7 @@ Outcome copy_converted(Files& files, const Path& source, const Path& temporary, 
         outcome.left = true;
         outcome.left_error = error;
     }
+    outcome.form = form;
     return outcome;
 }
 

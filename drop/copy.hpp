@@ -4,6 +4,7 @@
 // platform implements and which tests can make fail at any step.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,19 @@ constexpr std::uint8_t swap_halves(std::uint8_t b) {
 }
 static_assert(swap_halves(0x12) == 0x21 && swap_halves(0xA5) == 0x5A && swap_halves(0x77) == 0x77);
 
+// What the first bytes of a file say it is: a plain WAV file ("RIFF" at offset 0 and "WAVE" at
+// 8), one in the converted form, whose "WAVE" has its halves exchanged, or anything else. Only
+// these eight bytes are judged, never a header.
+enum class Form { plain_wav, converted_wav, other };
+constexpr Form form_of(std::span<const std::uint8_t> first) {
+    constexpr std::uint8_t riff[] = {0x52, 0x49, 0x46, 0x46}, wave[] = {0x57, 0x41, 0x56, 0x45};
+    if (first.size() < 12 || !std::equal(riff, riff + 4, first.begin())) return Form::other;
+    auto const at_8 = first.subspan(8, 4);
+    if (std::equal(wave, wave + 4, at_8.begin())) return Form::plain_wav;
+    const auto swapped = [&](std::size_t i) { return swap_halves(wave[i]) == at_8[i]; };
+    return swapped(0) && swapped(1) && swapped(2) && swapped(3) ? Form::converted_wav : Form::other;
+}
+
 // Converts `block`, which stands at `offset` in its file: every byte at or after kept_bytes.
 void convert_block(std::span<std::uint8_t> block, std::uint64_t offset);
 
@@ -54,7 +68,8 @@ struct Files {
 };
 
 // How a copy ended. `step` says which call failed, with `error` from it; for a failure after the
-// temporary copy was made, `left` says that it could not be removed, with `left_error`.
+// temporary copy was made, `left` says that it could not be removed, with `left_error`. `form`
+// is what the original's first bytes said it was, once they were read.
 struct Outcome {
     enum class Step {
         done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped
@@ -62,6 +77,7 @@ struct Outcome {
     Error error = 0;
     bool left = false;
     Error left_error = 0;
+    Form form = Form::other;
 };
 
 // Writes the converted copy of `source` as `temporary` and renames it to `target`, using `buffer`

@@ -1,16 +1,21 @@
-#include "files_posix.hpp"
-
+// The file calls of a drop on Linux, and its questions of the file system. A drop marks each
+// folder of copies it uses with a lock file that it holds locked (flock) while it runs and
+// removes when it ends; the kernel drops the lock of a drop that is killed.
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <string>
+#include <thread>
 
 #include "paths.hpp"
+#include "system.hpp"
 
 namespace drop {
 
@@ -104,11 +109,128 @@ struct PosixFiles final : Files {
     }
 };
 
+// The names in one folder, sorted, as its listing gives them; kept per thread for the folder
+// asked last, since the jobs of one folder come one after another.
+struct Names {
+    std::string folder;
+    std::vector<std::string> names;
+};
+
+bool listed(Names& listing, const std::string& folder, std::string_view name, bool fresh) {
+    if (listing.folder != folder || fresh) {
+        listing.folder = folder;
+        listing.names = names_in(folder);
+        std::sort(listing.names.begin(), listing.names.end());
+    }
+    return std::binary_search(listing.names.begin(), listing.names.end(), name);
+}
+
+// Opens the lock file `lock` for a look at it, never following a link and never waiting.
+int open_lock(const std::string& lock, int flags) {
+    return ::open(lock.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+}
+
 }  // namespace
 
-Files& posix_files() {
+Files& system_files() {
     static PosixFiles files;
     return files;
+}
+
+std::uint32_t process_id() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::size_t processors() { return std::thread::hardware_concurrency(); }
+
+Kind kind_of(const Path& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) return Kind::missing;
+    return S_ISDIR(status.st_mode) ? Kind::folder : Kind::file;
+}
+
+Error create_folder(const Path& folder) { return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno; }
+
+bool remove_file(const Path& path) { return ::unlink(path.c_str()) == 0; }
+
+std::vector<Path> names_in(const Path& folder) {
+    std::vector<Path> names;
+    DIR* const listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return names;
+    while (dirent const* const entry = ::readdir(listing)) {
+        std::string_view const name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
+// Each name of the path below the folder of copies is looked for in its folder's listing as it
+// is spelled: a case-insensitive mount (vfat, exFAT, NTFS, casefold ext4) also finds a file whose
+// names differ in letter case, or in a way of writing a letter.
+bool spelled_as(const Path& copies, const Path& relative) {
+    thread_local Names listing;
+    thread_local std::string checked;  // the last folder whose path is known to be spelled so
+    std::string_view rest = relative;
+    std::string folder = copies;
+    std::string const own = std::string(parent(std::string_view(join(copies, relative))));
+    while (!rest.empty()) {
+        std::size_t const slash = rest.find('/');
+        std::string_view const name = rest.substr(0, slash);
+        bool const last = slash == std::string_view::npos;
+        if (last || own != checked) {
+            // A listing taken before a thread made the name is taken again before it says no.
+            if (!listed(listing, folder, name, false) && !listed(listing, folder, name, true)) return false;
+        }
+        folder = join(folder, name);
+        rest.remove_prefix(last ? rest.size() : slash + 1);
+    }
+    checked = own;
+    return true;
+}
+
+// A lock file that nobody holds is removed while it is locked here, so that no drop takes it for
+// its own meanwhile.
+bool at_work(const Path& copies, std::uint32_t owner) {
+    std::string const lock = join(copies, lock_name<char>(owner));
+    int const fd = open_lock(lock, O_RDONLY);
+    if (fd < 0) return false;
+    bool const held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (!held) ::unlink(lock.c_str());
+    ::close(fd);
+    return held;
+}
+
+// Another drop may take a new lock file for a dead drop's between its making and its locking
+// here, and remove it: it is then made again.
+Lock lock_folder(const Path& copies, std::uint32_t process) {
+    std::string const lock = join(copies, lock_name<char>(process));
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int const fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) return {0, Lock::Failed::create, errno};
+        // Waiting: another drop holds a new lock file only for the moment it takes to tell
+        // whether the drop that made it is still at work.
+        int locked = 0;
+        while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            int const error = errno;
+            ::unlink(lock.c_str());
+            ::close(fd);
+            return {0, Lock::Failed::hold, error};
+        }
+        struct stat held, named;
+        if (::fstat(fd, &held) == 0 && ::stat(lock.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev) {
+            return {fd, Lock::Failed::none, 0};
+        }
+        ::close(fd);
+    }
+    return {0, Lock::Failed::hold, 0};
+}
+
+// The lock file goes while it is still locked: nothing of this drop stays but its copies.
+void unlock_folder(const Path& copies, std::uint32_t process, const Lock& lock) {
+    ::unlink(join(copies, lock_name<char>(process)).c_str());
+    ::close(descriptor(lock.handle));
 }
 
 }  // namespace drop

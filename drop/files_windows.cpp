@@ -1,8 +1,12 @@
+// The file calls of a drop on Windows, and its questions of the file system. A drop marks each
+// folder of copies it uses with a lock file that it keeps open without sharing, and that goes
+// when its last handle closes, also when the drop is killed.
 #include "files_windows.hpp"
 
 #include <windows.h>
 
 #include "paths.hpp"
+#include "system.hpp"
 
 namespace drop {
 
@@ -78,9 +82,63 @@ std::wstring final_path(const std::wstring& path) {
     return real;
 }
 
-Files& windows_files() {
+Files& system_files() {
     static WindowsFiles files;
     return files;
 }
+
+std::uint32_t process_id() { return GetCurrentProcessId(); }
+
+std::size_t processors() { return GetActiveProcessorCount(ALL_PROCESSOR_GROUPS); }
+
+Kind kind_of(const Path& path) {
+    DWORD const attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Kind::missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::folder : Kind::file;
+}
+
+Error create_folder(const Path& folder) {
+    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : GetLastError();
+}
+
+bool remove_file(const Path& path) { return DeleteFileW(path.c_str()) != 0; }
+
+std::vector<Path> names_in(const Path& folder) {
+    std::vector<Path> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE const listing =
+        FindFirstFileExW(join(folder, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (listing == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring_view const name = entry.cFileName;
+        if (name != L"." && name != L"..") names.emplace_back(name);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return names;
+}
+
+// Where the file really is, in the letter case it has on disk, ends in the copy's own path.
+bool spelled_as(const Path& copies, const Path& relative) {
+    std::wstring const real = final_path(join(copies, relative));
+    return real.empty() || real.ends_with(L"\\" + relative);
+}
+
+// A lock that is not open can be deleted: it was left by a drop that ended, and goes.
+bool at_work(const Path& copies, std::uint32_t owner) {
+    if (DeleteFileW(join(copies, lock_name(owner)).c_str())) return false;
+    DWORD const error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+// Open without sharing, so that no other drop can delete it, and deleted when this drop's last
+// handle closes, also when it is killed.
+Lock lock_folder(const Path& copies, std::uint32_t process) {
+    HANDLE const lock = CreateFileW(join(copies, lock_name(process)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) return {0, Lock::Failed::create, GetLastError()};
+    return {reinterpret_cast<Files::Handle>(lock), Lock::Failed::none, 0};
+}
+
+void unlock_folder(const Path&, std::uint32_t, const Lock& lock) { CloseHandle(handle_of(lock.handle)); }
 
 }  // namespace drop

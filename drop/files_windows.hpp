@@ -1,4 +1,4 @@
-// The file calls of a conversion, as Windows makes them.
+// What only Windows asks of its file system, beside the calls of system.hpp.
 #pragma once
 
 #include <string>
@@ -6,8 +6,6 @@
 #include "copy.hpp"
 
 namespace drop {
-
-Files& windows_files();
 
 // Where the file or folder `path` (extended) really is: links followed, every name long and in
 // the letter case it has on disk. Empty when the system cannot say.

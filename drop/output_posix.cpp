@@ -1,3 +1,7 @@
+// The lines of a drop on a Linux terminal, a pipe or a file. Standard output is written in
+// blocks when it is no terminal, so that thousands of lines cost a pipe few writes, and is
+// written out before each line on standard error, so that both keep their order in one file. A
+// stream whose reader has gone (EPIPE) is written no more; the drop goes on.
 #include "output_posix.hpp"
 
 #include <signal.h>
@@ -6,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
+
+#include "output.hpp"
 
 namespace drop {
 
@@ -77,6 +83,8 @@ void flush_lines() {
     flush(stderr, gone[1]);
 }
 
+Path text(std::string_view utf8) { return Path(utf8); }
+
 std::string readable(std::string_view name) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string shown;
@@ -103,7 +111,12 @@ std::string readable(std::string_view name) {
     return shown;
 }
 
-std::string system_text(int error) { return std::generic_category().message(error); }
+std::string system_text(int error, std::string_view) { return std::generic_category().message(error); }
+
+// A terminal's title is left alone: setting it takes escape sequences, which a pipe or a file
+// would keep.
+std::optional<Path> console_title() { return std::nullopt; }
+void set_console_title(const Path&) {}
 
 const std::atomic<bool>& stop_on_signals() {
     struct sigaction action {};

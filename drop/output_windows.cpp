@@ -1,5 +1,10 @@
+// The lines of a drop in a Windows console, a pipe or a file: UTF-16 to a console, which then
+// shows every script, and UTF-8 to a file or a pipe, each line ended by CRLF.
 #include "output_windows.hpp"
 
+#include <windows.h>
+
+#include "output.hpp"
 #include "paths.hpp"
 
 namespace drop {
@@ -35,8 +40,8 @@ void write_utf8_to(HANDLE handle, std::string_view bytes) {
     }
 }
 
-}  // namespace
-
+// Writes `text` to standard output or standard error (`which`). A failed write has nowhere to
+// be reported, so its result is not tested.
 void write(DWORD which, std::wstring_view text) {
     HANDLE const handle = GetStdHandle(which);
     if (is_console(handle)) {
@@ -58,7 +63,16 @@ void write(DWORD which, std::wstring_view text) {
     write_utf8_to(handle, utf8);
 }
 
-std::wstring from_utf8(std::string_view bytes) {
+}  // namespace
+
+void say(PathView line, bool failure) { write(failure ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, Path(line) + L"\r\n"); }
+
+// Every line is written at once.
+void flush_lines() {}
+
+Path readable(PathView path) { return shown(path); }
+
+std::wstring text(std::string_view bytes) {
     if (bytes.empty()) return {};
     int const size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring text(static_cast<std::size_t>(size), L'\0');
@@ -66,7 +80,7 @@ std::wstring from_utf8(std::string_view bytes) {
     return text;
 }
 
-std::wstring system_text(DWORD error, std::wstring_view subject) {
+std::wstring system_text(Error error, std::wstring_view subject) {
     wchar_t* buffer = nullptr;
     DWORD const length =
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
@@ -104,7 +118,7 @@ void wait_if_alone_in_window() {
     DWORD processes[2];
     HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
     if (GetConsoleProcessList(processes, 2) != 1 || !is_console(input)) return;
-    write(STD_OUTPUT_HANDLE, L"Press Enter to close this window.\r\n");
+    say(L"Press Enter to close this window.");
     FlushConsoleInputBuffer(input);
     wchar_t line[256];
     DWORD read = 0;

@@ -8,11 +8,6 @@ constexpr std::wstring_view extended_prefix = L"\\\\?\\";
 constexpr std::wstring_view unc_prefix = L"\\\\?\\UNC\\";
 
 template <class Char>
-constexpr Char separator = Char{'/'};
-template <>
-constexpr wchar_t separator<wchar_t> = L'\\';
-
-template <class Char>
 Char lower(Char c) {
     return c >= Char{'A'} && c <= Char{'Z'} ? static_cast<Char>(c - Char{'A'} + Char{'a'}) : c;
 }
@@ -151,6 +146,39 @@ std::basic_string<Char> widened(std::string_view text) {
     return std::basic_string<Char>(text.begin(), text.end());
 }
 
+// The code point at the start of `bytes`, and its length in `length`; a byte that starts no
+// well-formed character is 0x110000 and above, after every code point, with a length of 1.
+char32_t next_character(std::string_view bytes, std::size_t& length) {
+    auto const byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    unsigned const first = byte(0);
+    length = first < 0x80 ? 1 : first < 0xC2 ? 0 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : first < 0xF5 ? 4 : 0;
+    char32_t point = length == 1 ? first : length == 2 ? first & 0x1FU : length == 3 ? first & 0x0FU : first & 0x07U;
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i >= bytes.size() || (byte(i) & 0xC0U) != 0x80) length = 0;
+        else point = point << 6 | (byte(i) & 0x3FU);
+    }
+    bool const overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
+    if (length == 0 || overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+        length = 1;
+        return 0x110000 + first;
+    }
+    return point;
+}
+
+// The small letter of `c`, for the capitals that case-insensitive file systems fold.
+char32_t folded(char32_t c) {
+    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
+        (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A))
+        return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F) return c + 0x50;  // Ѐ to Џ
+    if (c == 0x178) return 0xFF;                    // Ÿ
+    // Latin Extended-A pairs its letters: the capital first, at an even code point, except in
+    // the two runs from Ĺ to Ň and from Ź to Ž, where it stands at an odd one.
+    bool const odd_run = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (c >= 0x100 && c <= 0x17F && c != 0x138 && c != 0x149 && c != 0x17F && (c % 2 == 1) == odd_run) return c + 1;
+    return c;
+}
+
 }  // namespace
 
 bool same_ignoring_case(std::wstring_view a, std::wstring_view b) { return same_ignoring_case_in(a, b); }
@@ -167,8 +195,21 @@ std::wstring_view parent(std::wstring_view path) { return parent_in(path); }
 std::string_view parent(std::string_view path) { return parent_in(path); }
 std::wstring join(std::wstring_view folder, std::wstring_view name) { return join_in(folder, name); }
 std::string join(std::string_view folder, std::string_view name) { return join_in(folder, name); }
+
+int compare_ignoring_case(std::string_view a, std::string_view b) {
+    while (!a.empty() && !b.empty()) {
+        std::size_t a_length = 0, b_length = 0;
+        char32_t const x = folded(next_character(a, a_length)), y = folded(next_character(b, b_length));
+        if (x != y) return x < y ? -1 : 1;
+        a.remove_prefix(a_length);
+        b.remove_prefix(b_length);
+    }
+    return a.empty() && b.empty() ? 0 : a.empty() ? -1 : 1;
+}
+
 std::optional<std::uint32_t> temporary_owner(std::wstring_view name) { return owner_in(name, ".tmp", true); }
 std::optional<std::uint32_t> temporary_owner(std::string_view name) { return owner_in(name, ".tmp", true); }
+std::optional<std::uint32_t> lock_owner(std::wstring_view name) { return owner_in(name, ".lock", false); }
 std::optional<std::uint32_t> lock_owner(std::string_view name) { return owner_in(name, ".lock", false); }
 
 template <class Char>

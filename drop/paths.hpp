@@ -12,10 +12,22 @@
 
 namespace drop {
 
+// The separator of the components of a path: '\\' in a Windows path, '/' in a POSIX one.
+template <class Char>
+constexpr Char separator = Char{'/'};
+template <>
+constexpr wchar_t separator<wchar_t> = L'\\';
+
 // Letter case as file names ignore it, for the ASCII words compared here ("converted", ".wav"):
 // no other character folds to one of their letters.
 bool same_ignoring_case(std::wstring_view a, std::wstring_view b);
 bool same_ignoring_case(std::string_view a, std::string_view b);
+
+// How two UTF-8 names order, letter case aside: below, at or above 0. The letters folded are
+// those that case-insensitive file systems fold in every table they use: ASCII, Latin-1, Latin
+// Extended-A, Greek, Cyrillic and the fullwidth Latin letters. A byte that starts no character
+// stands for itself, after every character.
+int compare_ignoring_case(std::string_view a, std::string_view b);
 
 // A name that ends in .wav in any letter case; ".wav" itself is one.
 bool is_wav(std::wstring_view name);
@@ -63,7 +75,8 @@ std::optional<std::uint32_t> temporary_owner(std::string_view name);
 // another drop can tell its temporary copies from those left by a drop that ended.
 template <class Char = wchar_t>
 std::basic_string<Char> lock_name(std::uint32_t process);
-std::optional<std::uint32_t> lock_owner(std::string_view name);  // of a POSIX lock name
+std::optional<std::uint32_t> lock_owner(std::wstring_view name);
+std::optional<std::uint32_t> lock_owner(std::string_view name);
 
 // `text` with each insert %1 to %9 replaced by `subject`, and %% by %: a system message for a
 // program or a file that names it instead of showing "%1".

@@ -7,6 +7,13 @@
 
 namespace drop {
 
+void sort_names(std::vector<Path>& names, Compare compare_ignoring_case) {
+    std::sort(names.begin(), names.end(), [&](const Path& a, const Path& b) {
+        int const order = compare_ignoring_case(a, b);
+        return order < 0 || (order == 0 && a < b);
+    });
+}
+
 void finish(Work& work, Compare compare_ignoring_case) {
     std::vector<Job>& jobs = work.jobs;
     std::vector<std::size_t> order(jobs.size());

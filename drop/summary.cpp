@@ -2,11 +2,30 @@
 
 namespace drop {
 
+namespace {
+
+std::string count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string found(std::size_t files, std::size_t folders, std::size_t threads) {
+    return "Found " + count(files, "WAV file", "WAV files") + " in " + count(folders, "folder", "folders") +
+           "; converting " + std::to_string(threads) + " at a time.";
+}
+
 std::string summary(const Counts& counts) {
     std::string line = std::to_string(counts.converted) + " converted, " + std::to_string(counts.skipped) +
                        " skipped, " + std::to_string(counts.failed) + " failed";
     if (counts.not_done != 0) line += ", " + std::to_string(counts.not_done) + " not done (stopped)";
-    return line + ".";
+    line += ".";
+    if (counts.plain_wav == 1) line += " 1 copy was made of a plain WAV file, so it is nibble-swapped.";
+    if (counts.plain_wav > 1) {
+        line.append(" ").append(std::to_string(counts.plain_wav));
+        line += " copies were made of plain WAV files, so they are nibble-swapped.";
+    }
+    return line;
 }
 
 std::string recap_heading(std::size_t failed) {

@@ -48,6 +48,11 @@ void take(const Path::value_type* argument, Work& work);
 using Compare = int (*)(PathView a, PathView b);
 int compare_ignoring_case(PathView a, PathView b);
 
+// The order of a folder's names, whatever order its listing gives (NTFS lists sorted, FAT and
+// exFAT in the order of making): by name, letter case aside, then by case, so that two names that
+// differ only in case stand together and the same one of them always comes first.
+void sort_names(std::vector<Path>& names, Compare compare_ignoring_case);
+
 // Keeps one job of each file given more than once, alone or in a folder given: the one whose
 // copy goes to the outermost folder of copies, which holds the others. Marks each case twin and
 // counts the folders of the files. Portable, given the file system's comparison.

@@ -57,4 +57,20 @@ for round in 1 2; do
 done
 [ "$(cd "$work/mount/copies" && find . -type f | wc -l)" -eq 4 ] || fail "the mount holds: $(find "$work/mount/copies")"
 cat "$work/out"
+
+# No twin at all: sub/z.wav's copy lands in the folder Sub that x.wav's copy made, as the mount
+# folds the names, and is found there as its own copy in every later run.
+tree=$work/F
+mkdir -p "$tree/Sub" "$tree/sub" "$work/mount/F"
+head -c 3000 /dev/urandom >"$tree/Sub/x.wav" && head -c 3000 /dev/urandom >"$tree/sub/z.wav"
+ln -s "$work/mount/F" "$tree/converted"
+for round in 1 2; do
+    status=0
+    timeout 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || fail "no twin, round $round: status $status: $(cat "$work/out")"
+done
+grep -qxF "[2/2] skipped: $tree/sub/z.wav (already converted: converted/sub/z.wav exists)" "$work/out" ||
+    fail "no twin, round 2: $(cat "$work/out")"
+cmp -s "$work/mount/F/Sub/z.wav" "$tree/sub/z.wav" && fail "z.wav's copy is not converted"
+[ "$(find "$work/mount/F" -type f | wc -l)" -eq 2 ] || fail "the mount holds: $(find "$work/mount/F")"
 echo "drop-casefold-test: names that the mount folds into one get one copy and the case-twin line"

@@ -16,7 +16,7 @@
 
 #include "copy.hpp"
 #include "files.hpp"
-#include "files_posix.hpp"
+#include "system.hpp"
 #include "pool.hpp"
 #include "process.hpp"
 #include "source.hpp"
@@ -27,7 +27,7 @@ using drop::Error;
 using drop::Files;
 using drop::kept_bytes;
 using drop::Path;
-using drop::posix_files;
+using drop::system_files;
 using drop::run_pool;
 using Copy = drop::Outcome;
 
@@ -57,7 +57,7 @@ std::size_t open_descriptors() { return names_in("/proc/self/fd").size(); }
 // The POSIX calls, with the `nth` call of one kind failing with `error`, and `stop` set after
 // the `stop_after`th write.
 struct FaultyFiles final : Files {
-    Files& real = posix_files();
+    Files& real = system_files();
     std::string failing;  // "open", "read", "create", "write", "close", "rename", "remove"
     int nth = 0;
     Error error = 0;
@@ -121,7 +121,7 @@ TEST(DropCore, ACopyHoldsWhatTheToolMakesOfTheFileAtEverySize) {
         write_file(dir.path("by tool"), original);
         int const status = run_tool({dir.path("by tool")}).status;
         Copy const outcome =
-            copy_converted(posix_files(), dir.path("original"), dir.path("tmp"), dir.path("copy"), buffer, stop);
+            copy_converted(system_files(), dir.path("original"), dir.path("tmp"), dir.path("copy"), buffer, stop);
         EXPECT_FALSE(exists(dir.path("tmp"))) << size;
         EXPECT_EQ(read_file(dir.path("original")), original) << size;
         if (size < kept_bytes) {
@@ -246,7 +246,7 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
         [&](std::size_t i, std::span<std::uint8_t> buffer) {
             if (stop.load()) ++started_after_stop;  // only ever read after the pool's own check
             std::string const name = std::to_string(i) + ".wav";
-            return copy_converted(posix_files(), dir.path(name), dir.path("converted/" + name + ".tmp"),
+            return copy_converted(system_files(), dir.path(name), dir.path("converted/" + name + ".tmp"),
                                   dir.path("converted/" + name), buffer.first(1024), stop);
         },
         [&](std::size_t i, const Copy&) {

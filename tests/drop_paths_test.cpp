@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "copy.hpp"
 #include "paths.hpp"
 #include "walk.hpp"
 
@@ -97,6 +98,58 @@ TEST(DropPaths, TextsForUsers) {
               L"q.exe is not a valid Win32 application. 100% sure");
 }
 
+// A file is known by its first twelve bytes only: "RIFF" and "WAVE", plain or with its halves
+// exchanged; anything shorter or else is neither.
+TEST(DropPaths, AFileIsKnownByItsFirstBytes) {
+    using Bytes = std::vector<std::uint8_t>;
+    struct Case {
+        const char* what;
+        Bytes first;
+        Form form;
+    };
+    Bytes const plain = {'R', 'I', 'F', 'F', 0x24, 0x08, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    Bytes swapped = plain;
+    for (std::size_t i = 4; i < swapped.size(); ++i) swapped[i] = swap_halves(swapped[i]);
+    for (const Case& c : {
+             Case{"plain", plain, Form::plain_wav},
+             Case{"converted", swapped, Form::converted_wav},
+             Case{"twelve bytes", Bytes(plain.begin(), plain.begin() + 12), Form::plain_wav},
+             Case{"short", Bytes(plain.begin(), plain.begin() + 11), Form::other},
+             Case{"empty", {}, Form::other},
+             Case{"RIFF of another kind", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '}, Form::other},
+             Case{"WAVE half swapped", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 0x75, 0x14, 'V', 'E'}, Form::other},
+             Case{"no RIFF", {'r', 'i', 'f', 'f', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, Form::other},
+             Case{"RIFF swapped too", {0x25, 0x94, 0x64, 0x64, 0, 0, 0, 0, 0x75, 0x14, 0x65, 0x54}, Form::other},
+         }) {
+        EXPECT_EQ(form_of(c.first), c.form) << c.what;
+    }
+}
+
+// UTF-8 names fold as case-insensitive file systems fold them, in every script they fold.
+TEST(DropPaths, NamesOrderLetterCaseAside) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int order;
+    };
+    for (const Case& c : {
+             Case{"A.wav", "a.wav", 0}, Case{"Sub", "sub", 0}, Case{"\xC3\x89.wav", "\xC3\xA9.wav", 0},  // É é
+             Case{"\xD0\x96", "\xD0\xB6", 0},                                                         // Ж ж
+             Case{"\xD0\x81", "\xD1\x91", 0},                                                         // Ё ё
+             Case{"\xCE\xA3", "\xCF\x83", 0},                                                         // Σ σ
+             Case{"\xC4\x80", "\xC4\x81", 0}, Case{"\xC5\xBD", "\xC5\xBE", 0},                     // Ā ā, Ž ž
+             Case{"\xC5\xB8", "\xC3\xBF", 0}, Case{"\xEF\xBC\xA1", "\xEF\xBD\x81", 0},           // Ÿ ÿ, Ａ ａ
+             Case{"\xC3\x97", "\xC3\xB7", -1},  // × and ÷ are no letters
+             Case{"\xC4\xB8", "\xC4\xB9", -1},  // nor is ĸ the small Ĺ
+             Case{"a.wav", "B.wav", -1}, Case{"a", "a.wav", -1}, Case{"z.wav", "\xC3\xA9.wav", -1},
+             Case{"\xE9.wav", "\xC3\xA9.wav", 1},  // a byte that starts no character, after them all
+             Case{"\xC3.wav", "\xC3\xA9.wav", 1}, Case{"\xED\xA0\x80", "\xF4\x8F\xBF\xBF", 1},
+         }) {
+        EXPECT_EQ(compare_ignoring_case(std::string_view(c.a), std::string_view(c.b)), c.order) << c.a << " " << c.b;
+        EXPECT_EQ(compare_ignoring_case(std::string_view(c.b), std::string_view(c.a)), -c.order) << c.b << " " << c.a;
+    }
+}
+
 // Letter case as an ASCII file system folds it, standing in for the system's comparison.
 int ascii_compare(PathView a, PathView b) {
     const auto lower = [](Path::value_type c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
@@ -128,6 +181,24 @@ Path native(std::string_view path) {
 // The job of the file `relative` in the folder whose copies go to `copies`.
 Job job(const Path& copies, std::string_view relative) {
     return {join(parent(copies), local(relative)), {}, copies, local(relative), false};
+}
+
+// A folder's names stand in one order whatever order its listing gives.
+TEST(DropPaths, AFoldersNamesStandInOneOrder) {
+    const auto names = [](std::initializer_list<std::string_view> list) {
+        std::vector<Path> paths;
+        for (std::string_view const name : list) paths.push_back(local(name));
+        return paths;
+    };
+    for (std::vector<Path> listed : {names({"c0.wav", "b1.wav", "a2.wav", "A.wav.wav", "a.wav"}),
+                                     names({"a.wav", "a2.wav", "A.wav.wav", "c0.wav", "b1.wav"})}) {
+        sort_names(listed, ascii_compare);
+        EXPECT_EQ(listed, names({"a.wav", "A.wav.wav", "a2.wav", "b1.wav", "c0.wav"}));
+    }
+    for (std::vector<Path> twins : {names({"sub", "Sub", "SUB"}), names({"Sub", "SUB", "sub"})}) {
+        sort_names(twins, ascii_compare);
+        EXPECT_EQ(twins, names({"SUB", "Sub", "sub"}));  // the same one first, whatever the listing
+    }
 }
 
 TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {

@@ -1,0 +1,268 @@
+// Converting copies, the same on every platform: the folders of copies made ready, then each job
+// run on a few threads (its copy's name already taken, a folder in its place, the case twins, the
+// mirror folders, the temporary copy) and ended with its numbered line. A drop marks each folder
+// of copies it uses with a lock that it holds while it runs; the lock of a drop that was killed is
+// held no more, so the next drop tells that drop's temporary copies from those of a drop still at
+// work, and removes them.
+#include "convert.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "output.hpp"
+#include "paths.hpp"
+#include "system.hpp"
+
+namespace drop {
+
+namespace {
+
+enum class Verdict { converted, skipped, failed, not_done };
+
+// How one job ended, as its line says it.
+struct Ended {
+    Verdict verdict;
+    Path why;
+    bool plain_wav = false;  // converted from a plain WAV file
+};
+
+// A folder of converted copies that this drop has made ready: leftovers removed, and its lock
+// held until the drop ends; or why it cannot be used.
+struct Folder {
+    Path path;
+    Lock lock;
+    Path problem;
+};
+
+// What the conversion of all jobs keeps track of.
+struct Session {
+    std::uint32_t process_id;
+    std::atomic<std::uint64_t> copies_made;  // numbers the temporary copies
+    std::vector<Folder> folders;             // folders of copies made ready
+    std::size_t done, total;                 // jobs ended, of all
+    Counts& counts;
+    std::vector<Path>& failures;
+    std::optional<Path> title;  // the console window's title before the drop
+};
+
+// Ends `job` with its numbered line.
+void end(Session& session, const Job& job, const Ended& ended) {
+    ++session.done;
+    // Appended piece by piece: GCC 12 warns of an overlapping copy, wrongly, for a literal + a
+    // temporary string.
+    std::string progress_words = "[";
+    progress_words.append(std::to_string(session.done)).append("/").append(std::to_string(session.total)).append("] ");
+    Path const progress = text(progress_words);
+    Path line = text(ended.verdict == Verdict::converted ? "converted: "
+                     : ended.verdict == Verdict::skipped ? "skipped: "
+                     : ended.verdict == Verdict::failed  ? "failed: "
+                                                         : "not done: ") +
+                job.shown;
+    if (!ended.why.empty()) line.append(text(" (")).append(ended.why).append(text(")"));
+    say(progress + line, ended.verdict == Verdict::failed);
+    switch (ended.verdict) {
+    case Verdict::converted:
+        ++session.counts.converted;
+        if (ended.plain_wav) ++session.counts.plain_wav;
+        break;
+    case Verdict::skipped: ++session.counts.skipped; break;
+    case Verdict::failed:
+        ++session.counts.failed;
+        session.failures.push_back(line);
+        break;
+    case Verdict::not_done: ++session.counts.not_done; break;
+    }
+    if (session.title) set_console_title(progress + *session.title);
+}
+
+// The copy's path as a line names it: "converted/sub/x.wav".
+Path shown_in_copies(PathView relative) { return join(text("converted"), readable(relative)); }
+
+// The verdict on a job whose copy's name is taken. A case twin's copy, under a path whose names
+// differ from the job's only in letter case, is found there too where the folder of copies
+// ignores case; only a job marked as a twin is asked whether it is, so that a file whose folder
+// the mount spells in another case, and that has no twin, finds its own copy.
+Ended already(const Job& job) {
+    if (job.case_twin && !spelled_as(job.copies, job.relative)) {
+        return {Verdict::failed,
+                shown_in_copies(job.relative) +
+                    text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both")};
+    }
+    return {Verdict::skipped, text("already converted: ") + shown_in_copies(job.relative) + text(" exists")};
+}
+
+// The folder `folder`, made if it is not there; `shown_as` names it in `why` when it cannot be
+// made or is a file.
+bool make_folder(const Path& folder, const Path& shown_as, Path& why) {
+    if (Error const error = create_folder(folder)) {
+        why = text("cannot make the folder ") + shown_as + text(": ") + system_text(error);
+        return false;
+    }
+    if (kind_of(folder) != Kind::folder) {
+        why = shown_as + text(" is a file, not a folder");
+        return false;
+    }
+    return true;
+}
+
+// Removes from the folder of copies `copies` the temporary copies and locks of drops that ended
+// before their work, each temporary copy named in a line.
+void remove_leftovers(const Path& copies) {
+    std::vector<Path> temporaries, locks;
+    for (Path& name : names_in(copies)) {
+        if (temporary_owner(PathView(name))) temporaries.push_back(std::move(name));
+        else if (lock_owner(PathView(name))) locks.push_back(std::move(name));
+    }
+    for (const Path& name : temporaries) {
+        if (at_work(copies, *temporary_owner(PathView(name)))) continue;
+        Path const leftover = join(copies, name);
+        if (remove_file(leftover)) {
+            say(text("removed: ") + readable(leftover) +
+                text(" (a temporary copy left by a drop that was closed or stopped)"));
+        }
+    }
+    for (const Path& name : locks) at_work(copies, *lock_owner(PathView(name)));
+}
+
+// Makes the folder of copies `copies` ready for this drop: made if needed, cleared of leftovers,
+// and locked while this drop is at work in it.
+Folder make_ready(const Session& session, const Path& copies) {
+    Folder folder{copies, {}, {}};
+    if (!make_folder(copies, readable(copies), folder.problem)) return folder;
+    remove_leftovers(copies);
+    folder.lock = lock_folder(copies, session.process_id);
+    Path const error = folder.lock.error == 0 ? Path() : text(": ") + system_text(folder.lock.error);
+    switch (folder.lock.failed) {
+    case Lock::Failed::none: break;
+    case Lock::Failed::create: folder.problem = text("cannot write in ") + readable(copies) + error; break;
+    case Lock::Failed::hold:
+        folder.problem = text("cannot lock ") + readable(join(copies, lock_name<Path::value_type>(session.process_id))) + error;
+        break;
+    }
+    return folder;
+}
+
+// Makes every folder between `copies` and the copy's own folder `folder`. `made` is the last
+// folder this thread knows to exist.
+bool make_mirror(const Path& copies, const Path& folder, Path& made, Path& why) {
+    if (folder == made || folder == copies) return true;
+    if (kind_of(folder) != Kind::folder) {
+        Path path = copies;
+        PathView rest = PathView(folder).substr(copies.size() + 1);
+        while (!rest.empty()) {
+            std::size_t const end = rest.find(separator<Path::value_type>);
+            path = join(path, rest.substr(0, end));
+            if (!make_folder(path, shown_in_copies(PathView(path).substr(copies.size() + 1)), why)) return false;
+            rest.remove_prefix(end == PathView::npos ? rest.size() : end + 1);
+        }
+    }
+    made = folder;
+    return true;
+}
+
+// Why the copy of a job failed at `outcome`'s step, with the system's texts.
+Path failure_why(const Outcome& outcome, const Path& copy) {
+    Path why = text(step_words(outcome.step));
+    if (outcome.step != Outcome::Step::too_short) why += text(": ") + system_text(outcome.error);
+    if (outcome.left) {
+        why += text("; the temporary copy ") + readable(copy) + text(" stays: ") + system_text(outcome.left_error);
+    }
+    return why;
+}
+
+// The work of one job, on a thread of the pool.
+Ended run(Session& session, const Job& job, const Folder& folder, std::span<std::uint8_t> buffer,
+          const std::atomic<bool>& stop) {
+    if (!folder.problem.empty()) return {Verdict::failed, folder.problem};
+    Path const target = join(job.copies, job.relative);
+    switch (kind_of(target)) {
+    case Kind::folder: return {Verdict::failed, shown_in_copies(job.relative) + text(" is a folder, not a converted copy")};
+    case Kind::file: return already(job);
+    case Kind::missing: break;
+    }
+    thread_local Path made;
+    Path why;
+    if (!make_mirror(job.copies, Path(parent(PathView(target))), made, why)) return {Verdict::failed, why};
+
+    // The copy is made in the top folder of copies, on the file system of every copy below it,
+    // under a name that no file of the tree has: the process id and a number make it unique.
+    Path const copy = join(job.copies, temporary_name<Path::value_type>(session.process_id, ++session.copies_made));
+    Outcome const outcome = copy_converted(system_files(), job.source, copy, target, buffer, stop);
+    switch (outcome.step) {
+    case Outcome::Step::done:
+        if (outcome.form == Form::plain_wav) {
+            return {Verdict::converted, text("it was a plain WAV file already, so the copy is nibble-swapped"), true};
+        }
+        return {Verdict::converted, {}};
+    case Outcome::Step::stopped: return {Verdict::not_done, text("stopped; no copy kept")};
+    case Outcome::Step::inside_copies: return {Verdict::skipped, text("a link to a converted copy")};
+    case Outcome::Step::not_regular: return {Verdict::skipped, text("not a regular file")};
+    case Outcome::Step::taken: return already(job);  // made meanwhile: by a case twin, or by another drop
+    default: return {Verdict::failed, failure_why(outcome, copy)};
+    }
+}
+
+// Makes every folder of copies ready before any copy, from the calling thread, so that each is
+// cleared once and no thread makes a copy in a folder that another is still clearing: each
+// folder the jobs use is made ready and kept in `folders`, and each other folder in `met` is
+// cleared. Returns the index in `folders` of each job's.
+std::vector<std::size_t> prepare_folders(Session& session, const std::vector<Job>& jobs, const std::vector<Path>& met) {
+    std::vector<Folder>& folders = session.folders;
+    const auto find = [&](const Path& copies) {
+        return std::find_if(folders.begin(), folders.end(), [&](const Folder& f) { return f.path == copies; });
+    };
+    std::vector<std::size_t> folder_of(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        auto const known = find(jobs[i].copies);
+        folder_of[i] = static_cast<std::size_t>(known - folders.begin());
+        if (known == folders.end()) folders.push_back(make_ready(session, jobs[i].copies));
+    }
+    for (const Path& copies : met) {
+        if (find(copies) == folders.end()) remove_leftovers(copies);
+    }
+    return folder_of;
+}
+
+// Runs `work(i, buffer)` for each job `i` on `threads` threads and hands each result to
+// `report(i, result)` on the calling thread, as run_pool does, the case twins after all other
+// jobs, so that the copy of the first of each pair exists when its twin starts. Returns how many
+// jobs did not run because `stop` was set.
+template <class Result, class Work, class Report>
+std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, const std::atomic<bool>& stop,
+                           Work work, Report report) {
+    std::size_t not_run = 0;
+    for (bool const twins : {false, true}) {
+        std::vector<std::size_t> phase;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (jobs[i].case_twin == twins) phase.push_back(i);
+        }
+        std::size_t const ran = run_pool<Result>(
+            phase.size(), threads, stop,
+            [&](std::size_t k, std::span<std::uint8_t> buffer) { return work(phase[k], buffer); },
+            [&](std::size_t k, const Result& result) { report(phase[k], result); });
+        not_run += phase.size() - ran;
+    }
+    return not_run;
+}
+
+}  // namespace
+
+void convert(const std::vector<Job>& jobs, const std::vector<Path>& met, std::size_t threads,
+             const std::atomic<bool>& stop, Counts& counts, std::vector<Path>& failures) {
+    Session session{process_id(), 0, {}, 0, jobs.size(), counts, failures, console_title()};
+    std::vector<std::size_t> const folder_of = prepare_folders(session, jobs, met);
+    counts.not_done += run_twins_last<Ended>(
+        jobs, threads, stop,
+        [&](std::size_t i, std::span<std::uint8_t> buffer) {
+            return run(session, jobs[i], session.folders[folder_of[i]], buffer, stop);
+        },
+        [&](std::size_t i, const Ended& ended) { end(session, jobs[i], ended); });
+    for (const Folder& folder : session.folders) {
+        if (folder.lock.failed == Lock::Failed::none && folder.problem.empty()) {
+            unlock_folder(folder.path, session.process_id, folder.lock);
+        }
+    }
+    if (session.title) set_console_title(*session.title);
+}
+
+}  // namespace drop

@@ -1,0 +1,49 @@
+#include "drop.hpp"
+
+#include <cstdlib>
+
+#include "convert.hpp"
+#include "output.hpp"
+#include "system.hpp"
+#include "walk.hpp"
+
+namespace drop {
+
+Counts drop_files(std::span<const Path::value_type* const> arguments, const std::atomic<bool>& stop) {
+    // Count first, so that the progress can say how far it has got.
+    Work work;
+    for (const Path::value_type* const argument : arguments) take(argument, work);
+    finish(work, compare_ignoring_case);
+    std::size_t const threads = threads_for(processors(), std::getenv("QUOXEL_DROP_THREADS"));
+    say(text(found(work.jobs.size(), work.folders, threads)));
+
+    Counts counts;
+    std::vector<Path> failures;
+    for (const Note& note : work.notes) {
+        Path const line = note.path + text(" (") + note.why + text(")");
+        switch (note.verdict) {
+        case Note::Verdict::skipped:
+            say(text("skipped: ") + line);
+            ++counts.skipped;
+            break;
+        case Note::Verdict::failed:
+            say(text("failed: ") + line, true);
+            failures.push_back(text("failed: ") + line);
+            ++counts.failed;
+            break;
+        case Note::Verdict::not_entered: say(text("not entered: ") + line); break;
+        }
+    }
+    convert(work.jobs, work.met, threads, stop, counts, failures);
+
+    say(text(summary(counts)));
+    if (!failures.empty()) {
+        say(text(recap_heading(failures.size())));
+        for (std::size_t i = 0; i < failures.size() && i < recap_limit; ++i) say(text("  ") + failures[i]);
+        if (failures.size() > recap_limit) say(text("  " + recap_more(failures.size() - recap_limit)));
+    }
+    flush_lines();
+    return counts;
+}
+
+}  // namespace drop
