@@ -1,0 +1,250 @@
+# Sourced by drop-test.sh (the Windows program under Wine) and drop-linux-test.sh (the Linux
+# program): the cases of a drop that every platform must pass alike, each a function that
+# leaves the output in $work/out for the platform's own rows. Each platform's script gives:
+#   drop_to OUT ARG... the drop program given ARG..., its output in OUT, its status in $status;
+#                      standard input is no terminal or console: it must never wait for Enter
+#   start_drop ARG...  the same in the background, its output in $work/out.raw, its process in $!
+#   p PATH             PATH as the platform names it: Z:\... under Wine
+#   in_copies PATH     PATH inside converted, as a line names it: converted\sub\x.wav on Windows
+#   $missing_text      the system's text for a file that is not there
+#   $folds_case        yes where the file system takes A.wav and a.wav for one name
+
+drop() { drop_to "$work/out" "$@"; }
+twin_why='is the copy of a file whose path differs only in letter case, and converted cannot hold both'
+# Every line of $work/out.raw without the CR that ends a line on Windows.
+take_out() { tr -d '\r' <"$work/out.raw" >"$work/out"; }
+no_leftovers() {  # FOLDER: no lock file and no temporary copy of a drop anywhere below it
+    left=$(find "$1" -name 'quoxel-*.lock' -o -name 'quoxel-*.tmp')
+    [ -z "$left" ] || fail "left behind: $left"
+}
+# The line of a file, whatever its number, whole.
+numbered_line() {
+    sed 's/^\[[0-9]*\/[0-9]*\] //' "$work/out" | grep -qxF -- "$1" || fail "no line \"$1\" in: $(cat "$work/out")"
+}
+
+# tree_case SKIPPED: the tree of add_tree with a leftover: the first drop gives one exact copy of
+# each WAV file, names each short file and repeats the failures after the summary, with SKIPPED
+# files of the platform's own skipped; once the short files are fixed the second converts only
+# them; and a third, with nothing to convert, still clears a leftover.
+tree_case() {
+    leftover=quoxel-4000000000-1.tmp  # no process has that id
+    head -c 100 /dev/urandom >"$dir/converted/$leftover"
+    drop "$(p "$dir")"
+    ended 1
+    found "$files WAV files in $folders folders"
+    said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
+    said_line "not entered: $(p "$dir/link") (a folder link)"
+    said_line "not entered: $(p "$dir/$l1/loop") (a folder link)"
+    : >"$work/shorts"
+    for short in "$l1/short.wav" "$l1/$l2/$l3/short.wav"; do
+        numbered_line "failed: $(p "$dir/$short") (shorter than 4 bytes, so there is nothing to convert)"
+        printf "  %s\n" "failed: $(p "$dir/$short") (shorter than 4 bytes, so there is nothing to convert)" >>"$work/shorts"
+    done
+    said_line "$(($(echo "$wavs" | wc -l))) converted, $1 skipped, 2 failed."
+    [ "$(recap | head -n 1)" = "2 files failed:" ] && [ "$(recap | tail -n +2 | sort)" = "$(sort "$work/shorts")" ] ||
+        fail "the failures not repeated: $(recap)"
+    # shellcheck disable=SC2086 # one path per line
+    (IFS='
+'; copies_exact $wavs)
+    # By its mode, not by -w: the tests may run as root, who can write any file.
+    [ -n "$(find "$dir/converted/ro.wav" -perm -u+w)" ] || fail "the copy of a read-only original is read-only"
+    cp "$work/out" "$work/first"
+
+    add_file "$l1/short.wav" 6
+    add_file "$l1/$l2/$l3/short.wav" 6
+    drop "$(p "$dir")"
+    ended 0
+    said_line "2 converted, $(($(echo "$wavs" | wc -l) + $1)) skipped, 0 failed."
+    [ -z "$(recap)" ] || fail "failures repeated where there were none: $(recap)"
+    (IFS='
+'; copies_exact $wavs "./$l1/short.wav" "./$l1/$l2/$l3/short.wav")
+
+    head -c 100 /dev/urandom >"$dir/converted/$leftover"
+    drop "$(p "$dir")"
+    ended 0
+    said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
+    said_line "0 converted, $((files + $1)) skipped, 0 failed."
+    no_leftovers "$dir"
+    cp "$work/first" "$work/out"  # for the platform's own rows of the first drop
+}
+
+# bad_tree: the bad inputs of every platform in $bad: case twins, a folder of copies in the place
+# of a copy, a folder without WAV files, a file named converted, a file link into the copies, a
+# folder of copies that is a link (as a mount point is), a mirrored folder that is a file, more
+# failures than the recap repeats, and a link to the tree's copies.
+bad_tree() {
+    mkdir -p "$bad/twins" "$bad/in place/converted/b.wav" "$bad/empty" "$bad/cfile" "$bad/T/real" "$bad/T/converted" \
+        "$bad/M/elsewhere" "$bad/F/sub" "$bad/F/converted" "$bad/shorts"
+    for f in twins/A.wav twins/a.wav "in place/b.wav" cfile/c.wav T/converted/r.wav M/m.wav F/sub/d.wav; do
+        head -c 3000 /dev/urandom >"$bad/$f"
+    done
+    head -c 3000 /dev/urandom >"$bad/empty/song.wave"
+    echo file >"$bad/cfile/converted"
+    ln -s ../converted/r.wav "$bad/T/real/alias.wav"
+    ln -s elsewhere "$bad/M/converted"
+    echo file >"$bad/F/converted/sub"
+    for i in $(seq 10 31); do echo 0 >"$bad/shorts/s$i.wav"; done
+    ln -s "$dir/converted" "$bad/to copies"
+}
+
+# bad_case ARG...: the bad inputs of bad_tree in one drop, with the platform's own ARGs.
+bad_case() {
+    drop "$(p "$bad/twins")" "$(p "$bad/in place")" "$(p "$bad/empty")" "$(p "$bad/cfile")" "$(p "$bad/to copies")" \
+        "" "$(p "$work/missing.wav")" "$(p "$bad/T")" "$(p "$bad/M")" "$(p "$bad/F")" "$(p "$bad/shorts")" "$@"
+    ended 1
+    said "converted: $(p "$bad/twins/A.wav")"
+    if [ "$folds_case" = yes ]; then
+        said "failed: $(p "$bad/twins/a.wav") ($(in_copies a.wav) $twin_why)"
+    else
+        said "converted: $(p "$bad/twins/a.wav")"
+    fi
+    said "skipped: $(p "$bad/T/real/alias.wav") (a link to a converted copy)"
+    [ ! -e "$bad/T/converted/real/alias.wav" ] || fail "a link into the copies was converted again"
+    said "converted: $(p "$bad/M/m.wav")"
+    ! grep -qF "$(p "$bad/M/converted")" "$work/out" || fail "a folder of copies that is a link named: $(cat "$work/out")"
+    cmp -s "$bad/M/elsewhere/m.wav" "$bad/M/converted/m.wav" && [ -f "$bad/M/elsewhere/m.wav" ] || fail "no copy through the link"
+    said "failed: $(p "$bad/F/sub/d.wav") ($(in_copies sub) is a file, not a folder)"
+    said "failed: $(p "$bad/in place/b.wav") ($(in_copies b.wav) is a folder, not a converted copy)"
+    said_line "failed: $(p "$bad/empty") (no .wav file in this folder or in a folder below it)"
+    said "failed: $(p "$bad/cfile/c.wav") ($(p "$bad/cfile/converted") is a file, not a folder)"
+    said_line "skipped: $(p "$bad/to copies") (a folder of converted copies)"  # through a link
+    said_line 'failed: "" (an empty argument names no file or folder)'
+    said_line "failed: $(p "$work/missing.wav") ($missing_text)"  # the system's text, whole
+    no_leftovers "$bad"
+}
+# recapped FAILED: the recap after the summary is FAILED failures, 20 of them and a count.
+recapped() {
+    [ "$(recap | head -n 1)" = "$1 files failed:" ] && [ "$(recap | tail -n 1)" = "  … and $(($1 - 20)) more" ] &&
+        [ "$(recap | wc -l)" -eq 22 ] || fail "the recap is not 20 failures and a count: $(recap)"
+}
+
+# folders_case: a file and the folders that hold it, in one drop: each file once, into the
+# outermost copies; and a folder given twice with one below it.
+folders_case() {
+    dir=$work/G expect=$work/G-expect originals=$work/G-originals
+    add_file a.wav 3000 && add_file sub/b.wav 3000 && add_file sub/c.wav 3000
+    drop "$(p "$dir/sub/b.wav")" "$(p "$dir")"
+    ended 0
+    found "3 WAV files in 2 folders"
+    [ ! -e "$dir/sub/converted" ] || fail "b.wav converted twice, also into $(in_copies sub)"
+    copies_exact ./a.wav ./sub/b.wav ./sub/c.wav
+    drop "$(p "$dir")" "$(p "$dir")" "$(p "$dir/sub")"
+    found "3 WAV files in 2 folders"
+    said_line "0 converted, 3 skipped, 0 failed."
+}
+
+# forms_case: a plain WAV file is converted all the same, and its line and the summary say so; a
+# converted one, and a file that is no WAV file at all, get the plain line.
+forms_case() {
+    dir=$work/P expect=$work/P-expect originals=$work/P-originals
+    mkdir -p "$dir" "$expect" "$originals"
+    { printf 'RIFF\044\013\000\000WAVEfmt ' && head -c 3000 /dev/urandom; } >"$dir/menu.wav"
+    { printf 'RIFF\044\013\000\000WAVEfmt ' && head -c 3000 /dev/urandom; } >"$dir/music.wav"
+    "$tool" "$dir/music.wav"  # in the converted form: RIFF, then 75 14 65 54
+    head -c 3000 /dev/urandom >"$dir/other.wav"
+    for f in menu.wav music.wav other.wav; do cp "$dir/$f" "$originals/$f" && cp "$dir/$f" "$expect/$f" && "$tool" "$expect/$f"; done
+    drop "$(p "$dir")"
+    ended 0
+    numbered_line "converted: $(p "$dir/menu.wav") (it was a plain WAV file already, so the copy is nibble-swapped)"
+    numbered_line "converted: $(p "$dir/music.wav")"
+    numbered_line "converted: $(p "$dir/other.wav")"
+    said_line "3 converted, 0 skipped, 0 failed. 1 copy was made of a plain WAV file, so it is nibble-swapped."
+    copies_exact ./menu.wav ./music.wav ./other.wav
+    cp "$dir/menu.wav" "$dir/menu2.wav" && cp "$dir/menu.wav" "$originals/menu2.wav" && cp "$expect/menu.wav" "$expect/menu2.wav"
+    drop "$(p "$dir")"
+    said_line "1 converted, 3 skipped, 0 failed. 1 copy was made of a plain WAV file, so it is nibble-swapped."
+    rm "$dir/converted/menu.wav" "$dir/converted/menu2.wav"
+    drop "$(p "$dir")"
+    said_line "2 converted, 2 skipped, 0 failed. 2 copies were made of plain WAV files, so they are nibble-swapped."
+    copies_exact ./menu.wav ./menu2.wav ./music.wav ./other.wav
+}
+
+# full_case: a full disk: the copy fails, and nothing of it stays. The file size limit stands for
+# the full disk; its signal is ignored, as Wine would otherwise die.
+full_case() {
+    dir=$work/full expect=$work/full-expect originals=$work/full-originals
+    (ulimit -S -f unlimited && add_file big.wav 3000000)
+    (trap '' XFSZ && drop "$(p "$dir")" && echo "$status" >"$work/status")
+    status=$(cat "$work/status")
+    ended 1
+    said "] failed: $(p "$dir/big.wav") (cannot write the copy: "
+    [ -z "$(ls -A "$dir/converted")" ] || fail "the failed copy left $(ls -A "$dir/converted")"
+}
+
+# killed_case: a drop killed in the middle of a large file leaves no copy that is not whole, and
+# the next one removes its temporary copy.
+killed_case() {
+    dir=$work/killed expect=$work/killed-expect originals=$work/killed-originals
+    mkdir -p "$dir" "$expect" "$originals"
+    (
+        ulimit -S -f unlimited
+        yes 0123456789abcdef | head -c 400000000 >"$dir/large.wav"
+        cp "$dir/large.wav" "$originals/large.wav" && cp "$dir/large.wav" "$expect/large.wav" && "$tool" "$expect/large.wav"
+        start_drop "$(p "$dir")"
+        for _ in $(seq 1 1500); do  # until the copy is under way
+            [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp' -size +1000k 2>/dev/null)" ] && break
+            sleep 0.01
+        done
+        kill -KILL $!
+        wait $! || true
+        [ ! -e "$dir/converted/large.wav" ] || fail "a killed drop left $(in_copies large.wav)"
+        [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp')" ] || fail "the drop was killed before its copy began"
+        drop "$(p "$dir")"
+        ended 0
+        said "removed: $(p "$dir/converted/quoxel-")"
+        copies_exact ./large.wav
+    )
+    rm -rf "$dir" "$expect" "$originals"
+}
+
+# stopped_case SIGNAL:STATUS...: each SIGNAL in the middle of a drop of many files (Wine turns
+# SIGINT into the console's Ctrl+C): each copy is whole or absent, nothing of the drop stays, the
+# summary counts what was not done, and the status is STATUS, that of a program the signal ended.
+stopped_case() {
+    dir=$work/stopped
+    mkdir -p "$dir"
+    head -c 40000000 /dev/urandom | (cd "$dir" && split -b 20000 -a 3 --additional-suffix=.wav - f)
+    export QUOXEL_DROP_THREADS=1
+    for signal in "$@"; do
+        rm -rf "$dir/converted"
+        start_drop "$(p "$dir")"
+        for _ in $(seq 1 400); do  # until some copies are made
+            [ "$(find "$dir/converted" -name 'f*.wav' 2>/dev/null | wc -l)" -ge 20 ] && break
+            sleep 0.02
+        done
+        kill -"${signal%:*}" $!
+        status=0 && wait $! || status=$?
+        take_out
+        ended "${signal#*:}"
+        made=$(find "$dir/converted" -type f | wc -l)
+        [ "$made" -lt 2000 ] || fail "SIG${signal%:*} came after the end"
+        said_line "$made converted, 0 skipped, 0 failed, $((2000 - made)) not done (stopped)."
+        no_leftovers "$dir"
+        for copy in "$dir"/converted/*.wav; do
+            cp "$dir/${copy##*/}" "$work/check.wav" && "$tool" "$work/check.wav"
+            cmp -s "$work/check.wav" "$copy" || fail "${copy##*/} is not whole after SIG${signal%:*}"
+        done
+    done
+    unset QUOXEL_DROP_THREADS
+    rm -rf "$dir"
+}
+
+# concurrent_case RUNS FILES PAUSE: RUNS drops at once on one folder of FILES files, each started
+# PAUSE seconds after the one before: each file is converted once, and no drop takes another's
+# lock or temporary copy for a dead drop's.
+concurrent_case() {
+    dir=$work/both expect=$work/both-expect originals=$work/both-originals
+    for i in $(seq 1 "$2"); do add_file "s$i.wav" 3000; done
+    for n in $(seq 1 "$1"); do
+        (drop_to "$work/both$n" "$(p "$dir")" && echo "$status" >"$work/both$n.status") &
+        sleep "$3"
+    done
+    wait
+    for n in $(seq 1 "$1"); do
+        [ "$(cat "$work/both$n.status")" -eq 0 ] || fail "drop $n at once: $(cat "$work/both$n")"
+        ! grep -q '^removed:' "$work/both$n" || fail "a drop removed another's copy: $(cat "$work/both$n")"
+    done
+    converted=$(for n in $(seq 1 "$1"); do cat "$work/both$n"; done | grep -c '] converted: ')
+    [ "$converted" -eq "$2" ] || fail "$1 drops at once converted $converted files, not $2"
+    (cd "$expect" && copies_exact $(find . -type f))
+}
