@@ -46,20 +46,20 @@ before=$(snapshot)
 
 install
 ended 0
-local=$home/.local
-entry=$local/share/applications/quoxel-drop.desktop
-kio=$local/share/kio/servicemenus/quoxel-drop-servicemenu.desktop
-kservices=$local/share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop
-(cd "$local" && find . -type f | LC_ALL=C sort) > "$work/files"
+prefix=$home/.local
+entry=$prefix/share/applications/quoxel-drop.desktop
+kio=$prefix/share/kio/servicemenus/quoxel-drop-servicemenu.desktop
+kservices=$prefix/share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop
+(cd "$prefix" && find . -type f | LC_ALL=C sort) > "$work/files"
 [ "$(cat "$work/files")" = "$(printf './%s\n' bin/quoxel bin/quoxel-drop share/applications/another.desktop \
     share/applications/quoxel-drop.desktop share/kio/servicemenus/quoxel-drop-servicemenu.desktop \
     share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop share/man/man1/quoxel-drop.1 share/man/man1/quoxel.1 \
-    share/quoxel/installed-files)" ] || fail "the install put in $local: $(cat "$work/files")"
-for f in "$local/bin/quoxel" "$local/bin/quoxel-drop" "$kio"; do
+    share/quoxel/installed-files)" ] || fail "the install put in $prefix: $(cat "$work/files")"
+for f in "$prefix/bin/quoxel" "$prefix/bin/quoxel-drop" "$kio"; do
     [ -x "$f" ] || fail "$f is not executable"
 done
-said "installed: $local/bin/quoxel-drop"
-said "$local/bin is not on your PATH"
+said "installed: $prefix/bin/quoxel-drop"
+said "$prefix/bin is not on your PATH"
 
 # The menus are checked as desktop files, but for their keys that only Plasma knows.
 desktop-file-validate "$entry" || fail "the installed desktop entry is not valid"
@@ -78,8 +78,8 @@ cp "$work/door.wav" "$folder/sfx/door.wav"
 cp "$work/door.wav" "$work/drop/menu/take 1.wav"
 chown -R "$uid:$uid" "$work/drop"
 perl -0777 -pe 'substr($_, 4) =~ s/(.)/chr(ord($1) >> 4 | (ord($1) & 15) << 4)/gse' "$work/door.wav" > "$work/expected.wav"
-[ "$(exec_words "$entry" "Desktop Entry" | head -n 1)" = "$local/bin/quoxel-drop" ] ||
-    fail "the desktop entry does not name $local/bin/quoxel-drop: $(grep '^Exec=' "$entry")"
+[ "$(exec_words "$entry" "Desktop Entry" | head -n 1)" = "$prefix/bin/quoxel-drop" ] ||
+    fail "the desktop entry does not name $prefix/bin/quoxel-drop: $(grep '^Exec=' "$entry")"
 as_user sh -c '. "$0"; run_exec "$@"' "$tests/desktop-exec.sh" "$entry" "Desktop Entry" "$folder" ||
     fail "the desktop entry's Exec line failed: $(cat "$work/out")"
 cmp -s "$work/expected.wav" "$folder/converted/sfx/door.wav" || fail "the desktop entry did not convert the folder"
@@ -100,22 +100,22 @@ said "removed: $entry"
 [ "$(snapshot)" = "$before" ] || fail "the uninstall left HOME as: $(snapshot)"
 
 # A file that the script did not install stops it, and nothing is installed.
-as_user mkdir "$local/bin"
+as_user mkdir "${prefix:?}/bin"
 as_user sh -c 'echo mine > "$HOME/.local/bin/quoxel-drop"'
 held=$(snapshot)
 install
 ended 1
-said "$local/bin/quoxel-drop is there already, and this script did not install it"
+said "$prefix/bin/quoxel-drop is there already, and this script did not install it"
 [ "$(snapshot)" = "$held" ] || fail "an install that stopped changed HOME: $(snapshot)"
-rm -r "$local/bin"
+rm -r "${prefix:?}/bin"
 
 # A file changed since the install stays, named.
 install
 as_user sh -c 'echo changed >> "$HOME/.local/share/man/man1/quoxel.1"'
 install --uninstall
-said "changed since the install, left: $local/share/man/man1/quoxel.1"
-[ "$(cd "$local" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = "./share/applications/another.desktop ./share/man/man1/quoxel.1 " ] ||
-    fail "the uninstall left: $(cd "$local" && find . -type f)"
+said "changed since the install, left: $prefix/share/man/man1/quoxel.1"
+[ "$(cd "$prefix" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = "./share/applications/another.desktop ./share/man/man1/quoxel.1 " ] ||
+    fail "the uninstall left: $(cd "$prefix" && find . -type f)"
 
 # Nothing of the user's anywhere but in HOME and in the folders dropped.
 find / \( -path /proc -o -path /sys \) -prune -o -uid "$uid" -print 2>/dev/null > "$work/owned" || true
