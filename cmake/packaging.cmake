@@ -1,7 +1,7 @@
 # Installation and packages. On Windows: a .zip with quoxel.exe, drop-files-here.exe, README.txt
 # and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends.
 # Elsewhere: bin/quoxel and bin/quoxel-drop, their manual pages, the drop program's desktop
-# entry, and the changelog and copyright file that a Debian package carries, packaged as a .deb. The version is that of project(), and the newest entry of
+# entry and Dolphin service menu, and the changelog and copyright file that a Debian package carries, packaged as a .deb. The version is that of project(), and the newest entry of
 # packaging/changelog dates it: the manual page and the packages take that date, so that every
 # build of a release gives the same bytes, from a checkout or a tarball, under any umask or time
 # zone (cmake/changelog.cmake, cmake/cpack-config.cmake).
@@ -70,8 +70,9 @@ else()
 
   # Every install writes uninstall.cmake beside install_manifest.txt, which removes exactly the
   # files it installed and the folders it created (cmake/uninstall-record.cmake).
+  set(service_menus ${CMAKE_INSTALL_DATADIR}/kio/servicemenus ${CMAKE_INSTALL_DATADIR}/kservices5/ServiceMenus)
   set(destinations ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
-                   ${CMAKE_INSTALL_DATADIR}/applications)
+                   ${CMAKE_INSTALL_DATADIR}/applications ${service_menus})
   install(CODE "include(${PROJECT_SOURCE_DIR}/cmake/uninstall-record.cmake)
                 quoxel_record_folders(${destinations})")
   install(TARGETS quoxel quoxel-drop RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -79,6 +80,11 @@ else()
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The desktop entry that files and folders are dropped on, in a menu, on a desktop or a panel.
   install(FILES packaging/quoxel-drop.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # Dolphin's right-click on a folder or .wav files, where Plasma 6 and Plasma 5 look for it.
+  # System-wide menus need no executable bit (Plasma 6 asks it only of a user's own).
+  foreach(folder IN LISTS service_menus)
+    install(FILES packaging/quoxel-drop-servicemenu.desktop DESTINATION ${folder})
+  endforeach()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_BINARY_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(CODE "quoxel_write_uninstall(${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake.in
@@ -95,7 +101,8 @@ failed library call, with exit status 1.
 quoxel-drop makes converted copies instead, of whole trees at once: each WAV
 file of the folders given goes to a folder named converted that mirrors the
 tree, on a few threads, and never twice. Its desktop entry takes files and
-folders dropped on it.")
+folders dropped on it, and in Dolphin a right-click on a folder or on WAV
+files offers to make converted copies in a Konsole window.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,10 +1,12 @@
 #!/bin/sh
 # deb-test.sh PACKAGE.deb: as root, checks the package's metadata, installs it, runs the
 # installed tool on a file, reads the manual pages, checks the drop program's desktop entry and
-# starts its Exec line as a desktop does for a dropped folder, and removes it again cleanly.
+# Dolphin service menus and starts their Exec lines as a desktop and Dolphin do for a dropped or
+# selected folder, and removes it again cleanly.
 set -eu
 deb=$(readlink -f "$1")
 . "$(dirname "$0")/common.sh"
+. "$(dirname "$0")/desktop-exec.sh"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quoxel ] || fail "package name"
@@ -19,6 +21,10 @@ has './usr/share/doc/quoxel/changelog.gz$' || fail "no changelog"
 has './usr/bin/quoxel-drop$' || fail "no drop program"
 has './usr/share/man/man1/quoxel-drop.1.gz$' || fail "no manual page of the drop program"
 has './usr/share/applications/quoxel-drop.desktop$' || fail "no desktop entry"
+menus="/usr/share/kio/servicemenus/quoxel-drop-servicemenu.desktop /usr/share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop"
+for menu in $menus; do
+    has "^-rw-r--r-- .* \.$menu\$" || fail "no service menu $menu, or not rw-r--r--"
+done
 
 dpkg -s quoxel >/dev/null 2>&1 && fail "quoxel is installed already"
 dpkg -i "$deb"
@@ -48,9 +54,27 @@ set -- ${exec_line%%%F} "$work/My Sounds"
 timeout 60 "$@" </dev/null >"$work/out" 2>&1 || fail "the Exec line failed: $(cat "$work/out")"
 cmp -s "$work/expected.wav" "$work/My Sounds/converted/sfx/door.wav" || fail "the dropped folder was not converted"
 
+# The service menus: valid but for the keys that only Plasma's menus have, on folders and WAV
+# files, and their Exec line, run with a stand-in for Konsole that runs its -e command, converts a
+# selected folder whose name has a space and a quote.
+mkdir "$work/bin"
+printf '#!/bin/sh\n[ "$1" = -e ] || exit 99\nshift\nexec "$@"\n' > "$work/bin/konsole"
+chmod 755 "$work/bin/konsole"
+mkdir -p "$work/Game's sounds/sfx"
+cp "$work/My Sounds/sfx/door.wav" "$work/Game's sounds/sfx/"
+for menu in $menus; do
+    desktop-file-validate "$menu" | grep -v -E 'key "(MimeType|Actions)" is present in group "Desktop Entry", but the type is "Service"' &&
+        fail "the service menu $menu is not valid"
+    grep -qx 'MimeType=inode/directory;audio/x-wav;audio/wav;' "$menu" || fail "$menu is not offered on folders and WAV files"
+    rm -rf "$work/Game's sounds/converted"
+    PATH=$work/bin:$PATH run_exec "$menu" "Desktop Action convert" "$work/Game's sounds" </dev/null >"$work/out" 2>&1 ||
+        fail "the Exec line of $menu failed: $(cat "$work/out")"
+    cmp -s "$work/expected.wav" "$work/Game's sounds/converted/sfx/door.wav" || fail "$menu did not convert the folder"
+done
+
 dpkg -r quoxel
 for f in /usr/bin/quoxel /usr/bin/quoxel-drop /usr/share/man/man1/quoxel.1.gz /usr/share/man/man1/quoxel-drop.1.gz \
-    /usr/share/applications/quoxel-drop.desktop /usr/share/doc/quoxel; do
+    /usr/share/applications/quoxel-drop.desktop $menus /usr/share/kio /usr/share/kservices5 /usr/share/doc/quoxel; do
     [ ! -e "$f" ] || fail "$f left after removal"
 done
 dpkg -s quoxel >/dev/null 2>&1 && fail "still registered after removal"

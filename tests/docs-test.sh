@@ -1,6 +1,6 @@
 #!/bin/sh
 # docs-test.sh SOURCE_DIR MANPAGE [DROP_MANPAGE]: the manual pages render without warnings; every example report
-# in the README, the manual page and the Windows README names a line of quoxel.cpp that reports
+# in the README, the manual page and the Windows and Linux READMEs names a line of quoxel.cpp that reports
 # that call, in the function it names; and the block size and the number of kept bytes that the
 # documents state are those quoxel.cpp defines. Every mismatch is named, with where the call is
 # reported now, before the test fails.
@@ -8,7 +8,7 @@ set -eu
 src=$1 man=$2 drop_man=${3:-}
 . "$(dirname "$0")/common.sh"
 source=$src/quoxel.cpp
-docs="$src/README.md $man $src/doc/windows-readme.txt"
+docs="$src/README.md $man $src/doc/windows-readme.txt $src/doc/linux-readme.txt"
 mismatches=0
 mismatch() { printf '%s\n' "$*"; mismatches=$((mismatches + 1)); }
 

@@ -1,0 +1,194 @@
+#!/bin/sh
+# install.sh [--prefix DIR] [--uninstall]: installs quoxel and quoxel-drop from the folder this
+# script is in, for the current user and without root: into ~/.local, or into DIR. The programs
+# go to bin/, their manual pages to share/man/man1/, the desktop entry to share/applications/
+# and Dolphin's service menu to share/kio/servicemenus/ (Plasma 6, which runs a user's own menu
+# only if it is executable) and share/kservices5/ServiceMenus/ (Plasma 5). The desktop entry
+# and the menu name quoxel-drop by its full path, since a desktop session's PATH often lacks
+# ~/.local/bin.
+#
+# The install writes what it put in place, with a checksum of each file and the folders it
+# made, to share/quoxel/installed-files. A second install replaces the files of the first; a
+# file that no install of this script put there, or one changed since, is never overwritten:
+# the install names it and stops before it changes anything. --uninstall removes each file of
+# the record that is still as installed, then each folder of the record that is empty by then,
+# and names what it leaves.
+set -eu
+
+usage='usage: ./install.sh [--prefix DIR] [--uninstall]'
+say() { printf '%s\n' "$*"; }
+die() { printf 'install.sh: %s\n' "$*" >&2; exit 1; }
+
+prefix='' uninstall=''
+while [ $# -gt 0 ]; do
+    case $1 in
+    --prefix) [ $# -ge 2 ] || die "--prefix needs a folder; $usage"; prefix=$2; shift 2 ;;
+    --prefix=*) prefix=${1#--prefix=}; shift ;;
+    --uninstall) uninstall=1; shift ;;
+    --help) say "$usage"; say "Installs into ~/.local unless --prefix names another folder."; exit 0 ;;
+    *) die "unknown argument $1; $usage" ;;
+    esac
+done
+if [ -z "$prefix" ]; then
+    [ -n "${HOME:-}" ] || die "HOME is not set: give the folder with --prefix DIR"
+    prefix=$HOME/.local
+fi
+case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
+while [ "$prefix" != / ] && [ "${prefix%/}" != "$prefix" ]; do prefix=${prefix%/}; done
+# A desktop entry holds one line per key, so the path of the program must fit on one.
+case $prefix in *[[:cntrl:]]*) die "the folder's name has a control character (a newline?): give another with --prefix" ;; esac
+
+here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
+record=$prefix/share/quoxel/installed-files
+# Each file: its name here, its place under the prefix, and its mode.
+files='quoxel bin/quoxel 755
+quoxel-drop bin/quoxel-drop 755
+quoxel.1 share/man/man1/quoxel.1 644
+quoxel-drop.1 share/man/man1/quoxel-drop.1 644
+quoxel-drop.desktop share/applications/quoxel-drop.desktop 644
+quoxel-drop-servicemenu.desktop share/kio/servicemenus/quoxel-drop-servicemenu.desktop 755
+quoxel-drop-servicemenu.desktop share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop 644'
+
+checksum() { cksum < "$1"; }  # "CRC SIZE": POSIX, so on every system
+
+# recorded PATH: the checksum that the record holds for the file PATH, or nothing. The record's
+# lines are "file CRC SIZE PATH" and "folder PATH", PATH absolute.
+recorded() {
+    [ -f "$record" ] || return 0
+    while IFS= read -r line; do
+        case $line in "file "*) ;; *) continue ;; esac
+        rest=${line#file }
+        sum=${rest%% /*}
+        if [ "${rest#"$sum "}" = "$1" ]; then
+            printf '%s\n' "$sum"
+            return 0
+        fi
+    done < "$record"
+}
+# ours PATH: whether PATH is a file that the record holds, and as it was installed.
+ours() {
+    sum=$(recorded "$1")
+    [ -n "$sum" ] && [ -f "$1" ] && [ ! -L "$1" ] && [ "$(checksum "$1")" = "$sum" ]
+}
+recorded_folders() {
+    [ -f "$record" ] || return 0
+    sed -n 's/^folder //p' "$record"
+}
+
+if [ -n "$uninstall" ]; then
+    [ -f "$record" ] || die "no install recorded in $prefix ($record is not there); nothing removed"
+    removed=0 left=0
+    folders=$(recorded_folders)
+    while IFS= read -r line; do
+        case $line in "file "*) ;; *) continue ;; esac
+        rest=${line#file }
+        path=${rest#"${rest%% /*} "}
+        if [ ! -e "$path" ] && [ ! -L "$path" ]; then
+            say "already gone: $path"
+        elif ours "$path"; then
+            rm -f -- "$path"
+            say "removed: $path"
+            removed=$((removed + 1))
+        else
+            say "changed since the install, left: $path"
+            left=$((left + 1))
+        fi
+    done < "$record"
+    rm -f -- "$record"
+    # A folder sorts after its parent, so in descending order every folder comes before its parent.
+    printf '%s\n' "$folders" | LC_ALL=C sort -r -u | while IFS= read -r folder; do
+        [ -n "$folder" ] && [ -d "$folder" ] || continue
+        if rmdir -- "$folder" 2>/dev/null; then
+            say "removed folder: $folder"
+        else
+            say "not empty, left: $folder"
+        fi
+    done
+    say "Uninstalled from $prefix: $removed files removed, $left left as they are (named above)."
+    exit 0
+fi
+
+for name in quoxel quoxel-drop quoxel.1 quoxel-drop.1 quoxel-drop.desktop quoxel-drop-servicemenu.desktop; do
+    [ -f "$here/$name" ] || die "$here/$name is missing: run the install.sh of an unpacked tarball"
+done
+
+# Nothing is written before every file has been checked.
+blocked=0
+while read -r name place mode; do
+    dest=$prefix/$place
+    if { [ -e "$dest" ] || [ -L "$dest" ]; } && ! ours "$dest"; then
+        printf 'install.sh: %s is there already, and this script did not install it (or it changed since)\n' \
+            "$dest" >&2
+        blocked=$((blocked + 1))
+    fi
+done <<EOF
+$files
+EOF
+[ "$blocked" -eq 0 ] || die "nothing installed: move the file named above away, then run install.sh again"
+
+# The folders this install makes, with those an earlier install made, which stay this script's.
+folders=$(recorded_folders)
+for place in bin share/man/man1 share/applications share/kio/servicemenus share/kservices5/ServiceMenus share/quoxel; do
+    folder=$prefix/$place
+    while [ ! -d "$folder" ]; do
+        folders="$folders
+$folder"
+        folder=$(dirname -- "$folder")
+    done
+done
+
+# exec_argument PATH: PATH as one argument of a desktop entry's Exec key. Inside double quotes,
+# " ` $ and \ take a backslash; then, as in any value of the format, each backslash is doubled,
+# and a % is doubled so that it is no field code.
+exec_argument() {
+    printf '"%s"' "$(printf '%s' "$1" | sed -e 's/[\\"`$]/\\&/g')" | sed -e 's/\\/\\\\/g' -e 's/%/%%/g'
+}
+program=$(exec_argument "$prefix/bin/quoxel-drop")
+
+# Each file is written under a temporary name beside its place, then renamed over it, so that a
+# program in use is replaced rather than rewritten.
+list=''
+while read -r name place mode; do
+    dest=$prefix/$place
+    new=$dest.install-new
+    mkdir -p -- "$(dirname -- "$dest")"
+    case $name in
+    *.desktop)
+        while IFS= read -r line; do
+            case $line in
+            Exec=*quoxel-drop\ *)
+                start=${line%%quoxel-drop *}
+                line=$start$program${line#"$start"quoxel-drop} ;;
+            esac
+            printf '%s\n' "$line"
+        done < "$here/$name" > "$new" ;;
+    *) cp -- "$here/$name" "$new" ;;
+    esac
+    chmod "$mode" "$new"
+    mv -f -- "$new" "$dest"
+    list="${list}file $(checksum "$dest") $dest
+"
+    say "installed: $dest"
+done <<EOF
+$files
+EOF
+mkdir -p -- "$(dirname -- "$record")"
+{
+    printf '%s' "$list"
+    printf '%s\n' "$folders" | LC_ALL=C sort -u | sed -n 's/^\(.\)/folder \1/p'
+} > "$record.install-new"
+mv -f -- "$record.install-new" "$record"
+
+say "Installed into $prefix: quoxel and quoxel-drop in bin, their manual pages in share/man/man1,"
+say "\"Quoxel Drop\" in the application menu, and \"Make converted copies\" in Dolphin's right-click menu"
+say "of folders and .wav files (Plasma 5 and 6)."
+case ":$PATH:" in
+*":$prefix/bin:"*)
+    say "$prefix/bin is on your PATH: a shell finds quoxel and quoxel-drop by their names." ;;
+*)
+    say "$prefix/bin is not on your PATH: a shell needs the programs' full paths, or that folder"
+    say "added to PATH in your shell's profile. The menu entries name them by full path, and work as they are." ;;
+esac
+again="\"$here/install.sh\" --uninstall"
+[ "$prefix" = "${HOME:-}/.local" ] || again="$again --prefix \"$prefix\""
+say "The install is recorded in $record; remove it all with: $again"
