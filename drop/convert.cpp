@@ -30,6 +30,7 @@ struct Ended {
 // held until the drop ends; or why it cannot be used.
 struct Folder {
     Path path;
+    bool ready = false;  // made ready: it holds copies of this drop
     Lock lock;
     Path problem;
 };
@@ -38,7 +39,7 @@ struct Folder {
 struct Session {
     std::uint32_t process_id;
     std::atomic<std::uint64_t> copies_made;  // numbers the temporary copies
-    std::vector<Folder> folders;             // folders of copies made ready
+    std::vector<Folder> folders;             // each of Work::copies, made ready where jobs use it
     std::size_t done, total;                 // jobs ended, of all
     Counts& counts;
     std::vector<Path>& failures;
@@ -57,7 +58,7 @@ void end(Session& session, const Job& job, const Ended& ended) {
                      : ended.verdict == Verdict::skipped ? "skipped: "
                      : ended.verdict == Verdict::failed  ? "failed: "
                                                          : "not done: ") +
-                job.shown;
+                readable(job.source);
     if (!ended.why.empty()) line.append(text(" (")).append(ended.why).append(text(")"));
     say(progress + line, ended.verdict == Verdict::failed);
     switch (ended.verdict) {
@@ -82,13 +83,13 @@ Path shown_in_copies(PathView relative) { return join(text("converted"), readabl
 // differ from the job's only in letter case, is found there too where the folder of copies
 // ignores case; only a job marked as a twin is asked whether it is, so that a file whose folder
 // the mount spells in another case, and that has no twin, finds its own copy.
-Ended already(const Job& job) {
-    if (job.case_twin && !spelled_as(job.copies, job.relative)) {
+Ended already(const Job& job, const Path& copies) {
+    if (job.case_twin && !spelled_as(copies, relative(job))) {
         return {Verdict::failed,
-                shown_in_copies(job.relative) +
+                shown_in_copies(relative(job)) +
                     text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both")};
     }
-    return {Verdict::skipped, text("already converted: ") + shown_in_copies(job.relative) + text(" exists")};
+    return {Verdict::skipped, text("already converted: ") + shown_in_copies(relative(job)) + text(" exists")};
 }
 
 // The folder `folder`, made if it is not there; `shown_as` names it in `why` when it cannot be
@@ -127,7 +128,7 @@ void remove_leftovers(const Path& copies) {
 // Makes the folder of copies `copies` ready for this drop: made if needed, cleared of leftovers,
 // and locked while this drop is at work in it.
 Folder make_ready(const Session& session, const Path& copies) {
-    Folder folder{copies, {}, {}};
+    Folder folder{copies, true, {}, {}};
     if (!make_folder(copies, readable(copies), folder.problem)) return folder;
     remove_leftovers(copies);
     folder.lock = lock_folder(copies, session.process_id);
@@ -174,19 +175,20 @@ Path failure_why(const Outcome& outcome, const Path& copy) {
 Ended run(Session& session, const Job& job, const Folder& folder, std::span<std::uint8_t> buffer,
           const std::atomic<bool>& stop) {
     if (!folder.problem.empty()) return {Verdict::failed, folder.problem};
-    Path const target = join(job.copies, job.relative);
+    Path const& copies = folder.path;
+    Path const target = join(copies, relative(job));
     switch (kind_of(target)) {
-    case Kind::folder: return {Verdict::failed, shown_in_copies(job.relative) + text(" is a folder, not a converted copy")};
-    case Kind::file: return already(job);
+    case Kind::folder: return {Verdict::failed, shown_in_copies(relative(job)) + text(" is a folder, not a converted copy")};
+    case Kind::file: return already(job, copies);
     case Kind::missing: break;
     }
     thread_local Path made;
     Path why;
-    if (!make_mirror(job.copies, Path(parent(PathView(target))), made, why)) return {Verdict::failed, why};
+    if (!make_mirror(copies, Path(parent(PathView(target))), made, why)) return {Verdict::failed, why};
 
     // The copy is made in the top folder of copies, on the file system of every copy below it,
     // under a name that no file of the tree has: the process id and a number make it unique.
-    Path const copy = join(job.copies, temporary_name<Path::value_type>(session.process_id, ++session.copies_made));
+    Path const copy = join(copies, temporary_name<Path::value_type>(session.process_id, ++session.copies_made));
     Outcome const outcome = copy_converted(system_files(), job.source, copy, target, buffer, stop);
     switch (outcome.step) {
     case Outcome::Step::done:
@@ -197,30 +199,25 @@ Ended run(Session& session, const Job& job, const Folder& folder, std::span<std:
     case Outcome::Step::stopped: return {Verdict::not_done, text("stopped; no copy kept")};
     case Outcome::Step::inside_copies: return {Verdict::skipped, text("a link to a converted copy")};
     case Outcome::Step::not_regular: return {Verdict::skipped, text("not a regular file")};
-    case Outcome::Step::taken: return already(job);  // made meanwhile: by a case twin, or by another drop
+    case Outcome::Step::taken: return already(job, copies);  // made meanwhile: by a case twin, or another drop
     default: return {Verdict::failed, failure_why(outcome, copy)};
     }
 }
 
-// Makes every folder of copies ready before any copy, from the calling thread, so that each is
-// cleared once and no thread makes a copy in a folder that another is still clearing: each
-// folder the jobs use is made ready and kept in `folders`, and each other folder in `met` is
-// cleared. Returns the index in `folders` of each job's.
-std::vector<std::size_t> prepare_folders(Session& session, const std::vector<Job>& jobs, const std::vector<Path>& met) {
-    std::vector<Folder>& folders = session.folders;
-    const auto find = [&](const Path& copies) {
-        return std::find_if(folders.begin(), folders.end(), [&](const Folder& f) { return f.path == copies; });
-    };
-    std::vector<std::size_t> folder_of(jobs.size());
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        auto const known = find(jobs[i].copies);
-        folder_of[i] = static_cast<std::size_t>(known - folders.begin());
-        if (known == folders.end()) folders.push_back(make_ready(session, jobs[i].copies));
+// Makes every folder of copies that the jobs use ready before any copy, from the calling thread,
+// so that each is cleared once and no thread makes a copy in a folder that another is still
+// clearing; then clears each other folder that the walk met.
+void prepare_folders(Session& session, const Work& work) {
+    session.folders.resize(work.copies.size());
+    for (const Job& job : work.jobs) {
+        Folder& folder = session.folders[job.copies];
+        if (!folder.ready) folder = make_ready(session, work.copies[job.copies]);
     }
-    for (const Path& copies : met) {
-        if (find(copies) == folders.end()) remove_leftovers(copies);
+    for (const Path& copies : work.met) {
+        auto const known = std::find_if(session.folders.begin(), session.folders.end(),
+                                        [&](const Folder& f) { return f.ready && f.path == copies; });
+        if (known == session.folders.end()) remove_leftovers(copies);
     }
-    return folder_of;
 }
 
 // Runs `work(i, buffer)` for each job `i` on `threads` threads and hands each result to
@@ -247,20 +244,18 @@ std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, co
 
 }  // namespace
 
-void convert(const std::vector<Job>& jobs, const std::vector<Path>& met, std::size_t threads,
-             const std::atomic<bool>& stop, Counts& counts, std::vector<Path>& failures) {
-    Session session{process_id(), 0, {}, 0, jobs.size(), counts, failures, console_title()};
-    std::vector<std::size_t> const folder_of = prepare_folders(session, jobs, met);
+void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
+             std::vector<Path>& failures) {
+    Session session{process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title()};
+    prepare_folders(session, work);
     counts.not_done += run_twins_last<Ended>(
-        jobs, threads, stop,
+        work.jobs, threads, stop,
         [&](std::size_t i, std::span<std::uint8_t> buffer) {
-            return run(session, jobs[i], session.folders[folder_of[i]], buffer, stop);
+            return run(session, work.jobs[i], session.folders[work.jobs[i].copies], buffer, stop);
         },
-        [&](std::size_t i, const Ended& ended) { end(session, jobs[i], ended); });
+        [&](std::size_t i, const Ended& ended) { end(session, work.jobs[i], ended); });
     for (const Folder& folder : session.folders) {
-        if (folder.lock.failed == Lock::Failed::none && folder.problem.empty()) {
-            unlock_folder(folder.path, session.process_id, folder.lock);
-        }
+        if (folder.ready && folder.problem.empty()) unlock_folder(folder.path, session.process_id, folder.lock);
     }
     if (session.title) set_console_title(*session.title);
 }

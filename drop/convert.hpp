@@ -15,10 +15,10 @@ namespace drop {
 // Converts a copy of the file of each job on `threads` threads, and writes one numbered line for
 // each job as it ends: "converted", "skipped" (its copy exists) or "failed" with why, on standard
 // error, each failure also added to `failures` without its number. Every folder of copies that
-// the jobs use, and every one in `met`, is first cleared of the temporary copies that drops which
+// the jobs use, and every one the walk met, is first cleared of the temporary copies that drops which
 // ended before their work left there. Once `stop` is set no file starts, the files at work are
 // discarded, and what did not end is counted as not done.
-void convert(const std::vector<Job>& jobs, const std::vector<Path>& met, std::size_t threads,
-             const std::atomic<bool>& stop, Counts& counts, std::vector<Path>& failures);
+void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
+             std::vector<Path>& failures);
 
 }  // namespace drop

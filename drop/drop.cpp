@@ -34,7 +34,7 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
         case Note::Verdict::not_entered: say(text("not entered: ") + line); break;
         }
     }
-    convert(work.jobs, work.met, threads, stop, counts, failures);
+    convert(work, threads, stop, counts, failures);
 
     say(text(summary(counts)));
     if (!failures.empty()) {

@@ -166,7 +166,7 @@ std::vector<Path> names_in(const Path& folder) {
 // Each name of the path below the folder of copies is looked for in its folder's listing as it
 // is spelled: a case-insensitive mount (vfat, exFAT, NTFS, casefold ext4) also finds a file whose
 // names differ in letter case, or in a way of writing a letter.
-bool spelled_as(const Path& copies, const Path& relative) {
+bool spelled_as(const Path& copies, PathView relative) {
     thread_local Names listing;
     thread_local std::string checked;  // the last folder whose path is known to be spelled so
     std::string_view rest = relative;

@@ -118,9 +118,9 @@ std::vector<Path> names_in(const Path& folder) {
 }
 
 // Where the file really is, in the letter case it has on disk, ends in the copy's own path.
-bool spelled_as(const Path& copies, const Path& relative) {
+bool spelled_as(const Path& copies, PathView relative) {
     std::wstring const real = final_path(join(copies, relative));
-    return real.empty() || real.ends_with(L"\\" + relative);
+    return real.empty() || real.ends_with(L"\\" + Path(relative));
 }
 
 // A lock that is not open can be deleted: it was left by a drop that ended, and goes.

@@ -39,7 +39,7 @@ std::vector<Path> names_in(const Path& folder);
 
 // Whether the file found at `copies`/`relative` is found under that path as it is spelled: a
 // case-insensitive file system also finds a file whose names differ in letter case.
-bool spelled_as(const Path& copies, const Path& relative);
+bool spelled_as(const Path& copies, PathView relative);
 
 // The lock that a drop holds in each folder of copies that it uses, so that another drop can
 // tell its temporary copies from those of a drop that ended. `failed` says which step failed:

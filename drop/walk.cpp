@@ -70,9 +70,7 @@ void walk(const Path& top, Work& work) {
 
         sort_names(wavs, compare_ignoring_case);
         for (const Path& name : wavs) {
-            Path source = join(folder, name);
-            Path shown = readable(source);
-            work.jobs.push_back({std::move(source), std::move(shown), copies, join(relative, name), false});
+            add_job(work, join(folder, name), copies, join(relative, name).size());
         }
         sort_names(folders, compare_ignoring_case);
         pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
@@ -103,8 +101,7 @@ void take(const Path::value_type* argument, Work& work) {
         return note(work, Note::Verdict::skipped, given.shown, text(kind));
     }
     PathView const source = given.source;
-    work.jobs.push_back({given.source, given.shown, join(parent(source), text("converted")),
-                         Path(last_component(source)), false});
+    add_job(work, given.source, join(parent(source), text("converted")), last_component(source).size());
 }
 
 }  // namespace drop

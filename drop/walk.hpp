@@ -3,22 +3,26 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "copy.hpp"
 
 namespace drop {
 
-// One file to convert. Its copy goes to `copies`/`relative`: the folder "converted" at the top of
-// the folder that was dropped, mirroring the file's place below that top, or beside a file that
-// was dropped on its own.
+// One file to convert. Its copy goes to its folder of copies and, inside it, to the end of its
+// path below the top of the folder that was dropped: the folder "converted" at that top,
+// mirroring the file's place below it, or beside a file that was dropped on its own. A drop of
+// 100,000 files holds 100,000 jobs, so a job holds one path and says where the others are.
 struct Job {
-    Path source;    // the original, full; on Windows in the extended form that every file call takes
-    Path shown;     // the original as the lines name it
-    Path copies;    // the folder of converted copies, like `source`: "\\?\C:\Music\converted"
-    Path relative;  // the copy's path inside it: "sub\take 1.wav"
-    bool case_twin;  // the copy of a file before it takes the same place, letter case aside
+    Path source;             // the original, full; on Windows in the extended form of every file call
+    std::uint32_t copies;    // its folder of converted copies, in Work::copies
+    std::uint32_t relative;  // where the copy's path inside that folder starts in `source`
+    bool case_twin;          // the copy of a file before it takes the same place, letter case aside
 };
+
+// The copy's path inside its folder of copies: "sub\take 1.wav".
+inline PathView relative(const Job& job) { return PathView(job.source).substr(job.relative); }
 
 // A line about what yields no job: a file or folder given that is skipped or failed, counted as
 // such, or a folder link that the walk does not enter, counted as neither.
@@ -30,6 +34,7 @@ struct Note {
 
 struct Work {
     std::vector<Job> jobs;  // in the order given, a folder's files sorted by name, no file twice
+    std::vector<Path> copies;  // the folders of converted copies, each once, like `source`
     std::vector<Note> notes;
     std::size_t folders = 0;          // folders that hold the jobs' files
     std::vector<Path> met;            // the folders named "converted" that the walk passed, like `source`
@@ -41,6 +46,10 @@ struct Work {
 // gives nothing, however it is written: by its 8.3 name, through a link or in another case, and
 // neither does a file link found in a folder that leads into one.
 void take(const Path::value_type* argument, Work& work);
+
+// Adds the job of `source`, whose copy goes to the folder of copies `copies`, at the last
+// `relative` characters of `source` inside it.
+void add_job(Work& work, Path source, const Path& copies, std::size_t relative);
 
 // How the file system orders two paths, letter case aside: below, at or above 0. The one of
 // Windows folds the letters of every script; the POSIX one folds ASCII letters only, and which

@@ -178,9 +178,13 @@ Path native(std::string_view path) {
 #endif
 }
 
+// A job of `source`, whose copy goes to `copies`/`relative`.
+struct Given {
+    Path source, copies, relative;
+};
 // The job of the file `relative` in the folder whose copies go to `copies`.
-Job job(const Path& copies, std::string_view relative) {
-    return {join(parent(copies), local(relative)), {}, copies, local(relative), false};
+Given job(const Path& copies, std::string_view relative) {
+    return {join(parent(copies), local(relative)), copies, local(relative)};
 }
 
 // A folder's names stand in one order whatever order its listing gives.
@@ -204,14 +208,14 @@ TEST(DropPaths, AFoldersNamesStandInOneOrder) {
 TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
     struct Case {
         const char* what;
-        std::vector<Job> given;
+        std::vector<Given> given;
         std::vector<Path> kept;  // each job's copy, in the order given
         std::vector<bool> twins;
         std::size_t folders;
     };
     const Path g = native("/G/converted"), sub = native("/G/sub/converted");
     const auto in_g = [&](std::string_view relative) { return native("/G/converted/" + std::string(relative)); };
-    Job const b_alone{native("/G/sub/b.wav"), {}, sub, local("b.wav"), false};
+    Given const b_alone{native("/G/sub/b.wav"), sub, local("b.wav")};
     for (const Case& c : {
              Case{"a file and its folder", {b_alone, job(g, "a.wav"), job(g, "sub/b.wav")},
                   {in_g("a.wav"), in_g("sub/b.wav")}, {false, false}, 2},
@@ -224,12 +228,12 @@ TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
                   {false, true}, 1},
          }) {
         Work work;
-        work.jobs = c.given;
+        for (const Given& one : c.given) add_job(work, one.source, one.copies, one.relative.size());
         finish(work, ascii_compare);
         std::vector<Path> kept;
         std::vector<bool> twins;
         for (const Job& j : work.jobs) {
-            kept.push_back(join(j.copies, j.relative));
+            kept.push_back(join(work.copies[j.copies], relative(j)));
             twins.push_back(j.case_twin);
         }
         EXPECT_EQ(kept, c.kept) << c.what;
