@@ -14,9 +14,9 @@ namespace drop {
 
 // The separator of the components of a path: '\\' in a Windows path, '/' in a POSIX one.
 template <class Char>
-constexpr Char separator = Char{'/'};
+inline constexpr Char separator = Char{'/'};
 template <>
-constexpr wchar_t separator<wchar_t> = L'\\';
+inline constexpr wchar_t separator<wchar_t> = L'\\';
 
 // Letter case as file names ignore it, for the ASCII words compared here ("converted", ".wav"):
 // no other character folds to one of their letters.
