@@ -44,6 +44,7 @@ struct Session {
     Counts& counts;
     std::vector<Path>& failures;
     std::optional<Path> title;  // the console window's title before the drop
+    Path progress;              // of the job that ended last: "[12/3000] "
 };
 
 // Ends `job` with its numbered line.
@@ -73,7 +74,14 @@ void end(Session& session, const Job& job, const Ended& ended) {
         break;
     case Verdict::not_done: ++session.counts.not_done; break;
     }
-    if (session.title) set_console_title(progress + *session.title);
+    session.progress = progress;
+}
+
+// After each batch of ended jobs: their lines are written in one piece, and the window's title
+// shows the last one's progress.
+void after_batch(Session& session) {
+    flush_lines();
+    if (session.title) set_console_title(session.progress + *session.title);
 }
 
 // The copy's path as a line names it: "converted/sub/x.wav".
@@ -224,9 +232,9 @@ void prepare_folders(Session& session, const Work& work) {
 // `report(i, result)` on the calling thread, as run_pool does, the case twins after all other
 // jobs, so that the copy of the first of each pair exists when its twin starts. Returns how many
 // jobs did not run because `stop` was set.
-template <class Result, class Work, class Report>
+template <class Result, class Work, class Report, class Batch>
 std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, const std::atomic<bool>& stop,
-                           Work work, Report report) {
+                           Work work, Report report, Batch after_batch) {
     std::size_t not_run = 0;
     for (bool const twins : {false, true}) {
         std::vector<std::size_t> phase;
@@ -236,7 +244,7 @@ std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, co
         std::size_t const ran = run_pool<Result>(
             phase.size(), threads, stop,
             [&](std::size_t k, std::span<std::uint8_t> buffer) { return work(phase[k], buffer); },
-            [&](std::size_t k, const Result& result) { report(phase[k], result); });
+            [&](std::size_t k, const Result& result) { report(phase[k], result); }, after_batch);
         not_run += phase.size() - ran;
     }
     return not_run;
@@ -246,14 +254,16 @@ std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, co
 
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
              std::vector<Path>& failures) {
-    Session session{process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title()};
+    Session session{process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title(), {}};
     prepare_folders(session, work);
+    flush_lines();
     counts.not_done += run_twins_last<Ended>(
         work.jobs, threads, stop,
         [&](std::size_t i, std::span<std::uint8_t> buffer) {
             return run(session, work.jobs[i], session.folders[work.jobs[i].copies], buffer, stop);
         },
-        [&](std::size_t i, const Ended& ended) { end(session, work.jobs[i], ended); });
+        [&](std::size_t i, const Ended& ended) { end(session, work.jobs[i], ended); },
+        [&] { after_batch(session); });
     for (const Folder& folder : session.folders) {
         if (folder.ready && folder.problem.empty()) unlock_folder(folder.path, session.process_id, folder.lock);
     }

@@ -30,6 +30,7 @@
 #include "output_windows.hpp"
 
 int wmain(int argc, wchar_t* argv[]) {
+    drop::open_standard_streams();
     if (argc < 2) {
         using drop::say;
         say(L"drop-files-here.exe makes converted copies of WAV files.");
@@ -39,6 +40,7 @@ int wmain(int argc, wchar_t* argv[]) {
         say(L"folder, with its folders mirrored. The originals are never changed, and a file");
         say(L"whose copy is in \"converted\" already is skipped, so a second drop does no harm.");
         say(L"From a Command Prompt: drop-files-here.exe \"C:\\path\\to\\file or folder\" ...");
+        drop::flush_lines();
         drop::wait_if_alone_in_window();
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "drop.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "convert.hpp"
@@ -34,14 +35,19 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
         case Note::Verdict::not_entered: say(text("not entered: ") + line); break;
         }
     }
+    flush_lines();
     convert(work, threads, stop, counts, failures);
+    counts.stopped = stop.load();
 
-    say(text(summary(counts)));
+    // The failures once more, by path, and the counts last, right above a wait for Enter, so
+    // that they stay in view however many failed.
     if (!failures.empty()) {
+        std::sort(failures.begin(), failures.end());
         say(text(recap_heading(failures.size())));
         for (std::size_t i = 0; i < failures.size() && i < recap_limit; ++i) say(text("  ") + failures[i]);
         if (failures.size() > recap_limit) say(text("  " + recap_more(failures.size() - recap_limit)));
     }
+    say(text(summary(counts)));
     flush_lines();
     return counts;
 }

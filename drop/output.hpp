@@ -10,10 +10,21 @@
 
 namespace drop {
 
-// Writes `line` whole, no two lines mixed, on standard output, or on standard error for a
-// `failure`; and writes out whatever is still held back.
+// Makes sure that no file a drop opens takes the place of a standard stream, and that a line is
+// never written into one: on Linux each of the descriptors 0, 1 and 2 that is closed is opened
+// on /dev/null; on Windows a standard handle that is not valid at the start is never written.
+// The first call of a drop program.
+void open_standard_streams();
+
+// Holds `line` back to be written whole, no two lines mixed, on standard output, or on standard
+// error for a `failure`; and writes out all that is held back, in the order it was said.
 void say(PathView line, bool failure = false);
 void flush_lines();
+
+// Writes `lines`, each ended by '\n', to standard output or standard error, as the platform ends
+// a line. A stream that cannot be written is written no more, and the drop goes on: no line is
+// ever written anywhere else.
+void write_lines(PathView lines, bool failure);
 
 // Portable words, in UTF-8, as the platform's text.
 Path text(std::string_view utf8);

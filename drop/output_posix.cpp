@@ -1,14 +1,12 @@
-// The lines of a drop on a Linux terminal, a pipe or a file. Standard output is written in
-// blocks when it is no terminal, so that thousands of lines cost a pipe few writes, and is
-// written out before each line on standard error, so that both keep their order in one file. A
-// stream whose reader has gone (EPIPE) is written no more; the drop goes on.
+// The lines of a drop on a Linux terminal, a pipe or a file, each batch in one write. A stream
+// whose reader has gone (EPIPE) is written no more; the drop goes on.
 #include "output_posix.hpp"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 
 #include "output.hpp"
@@ -26,24 +24,9 @@ extern "C" void on_signal(int number) {
     stopping.store(true);
 }
 
-// Whether a stream's reader is gone; only the calling thread writes lines.
+// Whether standard output and standard error are written no more: their reader is gone, or they
+// were closed when the drop started. Only the thread that writes lines reads and sets them.
 bool gone[2] = {false, false};
-
-void put(std::FILE* stream, bool& reader_gone, std::string_view text) {
-    if (reader_gone) return;
-    std::string const line = std::string(text) + '\n';  // one write on an unbuffered stream
-    if (std::fwrite(line.data(), 1, line.size(), stream) != line.size()) {
-        reader_gone = errno == EPIPE;
-        std::clearerr(stream);
-    }
-}
-
-void flush(std::FILE* stream, bool& reader_gone) {
-    if (!reader_gone && std::fflush(stream) == EOF) {
-        reader_gone = errno == EPIPE;
-        std::clearerr(stream);
-    }
-}
 
 // The length of the UTF-8 character at the start of `bytes`, or 0 for a byte that starts none:
 // a stray continuation byte, an overlong form, a surrogate or a code point past U+10FFFF.
@@ -69,18 +52,30 @@ std::size_t character_length(std::string_view bytes) {
 
 }  // namespace
 
-void say(std::string_view line, bool failure) {
-    if (failure) {
-        flush(stdout, gone[0]);
-        put(stderr, gone[1], line);
-    } else {
-        put(stdout, gone[0], line);
+void open_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        // open gives the lowest free descriptor, and those below fd are open by now.
+        if (::fcntl(fd, F_GETFD) != -1) continue;
+        int const opened = ::open("/dev/null", O_RDWR);
+        if (opened != fd) {
+            if (opened >= 0) ::close(opened);
+            if (fd > 0) gone[fd - 1] = true;  // what could take its place is never written
+        }
     }
 }
 
-void flush_lines() {
-    flush(stdout, gone[0]);
-    flush(stderr, gone[1]);
+void write_lines(std::string_view lines, bool failure) {
+    bool& stream_gone = gone[failure ? 1 : 0];
+    int const fd = failure ? STDERR_FILENO : STDOUT_FILENO;
+    while (!stream_gone && !lines.empty()) {
+        ssize_t const written = ::write(fd, lines.data(), lines.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            stream_gone = written < 0 && errno == EPIPE;
+            return;  // these lines are lost: there is nowhere to say so
+        }
+        lines.remove_prefix(static_cast<std::size_t>(written));
+    }
 }
 
 Path text(std::string_view utf8) { return Path(utf8); }

@@ -40,35 +40,51 @@ void write_utf8_to(HANDLE handle, std::string_view bytes) {
     }
 }
 
-// Writes `text` to standard output or standard error (`which`). A failed write has nowhere to
-// be reported, so its result is not tested.
-void write(DWORD which, std::wstring_view text) {
-    HANDLE const handle = GetStdHandle(which);
+// The standard output and standard error handles, as they were valid at the start; null for one
+// that was not, which is never written.
+HANDLE streams[2] = {nullptr, nullptr};
+
+}  // namespace
+
+void open_standard_streams() {
+    DWORD const which[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 2; ++i) {
+        HANDLE const handle = GetStdHandle(which[i]);
+        bool const valid = handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+                           (GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR);
+        streams[i] = valid ? handle : nullptr;
+    }
+}
+
+// Each line ends in CRLF, as Windows ends lines: UTF-16 to a console, which then shows every
+// script, and UTF-8 to a file or a pipe. A failed write has nowhere to be reported.
+void write_lines(PathView lines, bool failure) {
+    HANDLE const handle = streams[failure ? 1 : 0];
+    if (handle == nullptr || lines.empty()) return;
+    std::wstring text;
+    text.reserve(lines.size() + lines.size() / 16);
+    for (wchar_t const c : lines) {
+        if (c == L'\n') text.push_back(L'\r');
+        text.push_back(c);
+    }
     if (is_console(handle)) {
-        while (!text.empty()) {
+        std::wstring_view rest = text;
+        while (!rest.empty()) {
             // A piece never ends inside a surrogate pair, so that each character is shown whole.
-            DWORD size = text.size() < 16384 ? static_cast<DWORD>(text.size()) : 16384;
-            if (size < text.size() && IS_HIGH_SURROGATE(text[size - 1])) --size;
+            DWORD size = rest.size() < 16384 ? static_cast<DWORD>(rest.size()) : 16384;
+            if (size < rest.size() && IS_HIGH_SURROGATE(rest[size - 1])) --size;
             DWORD written = 0;
-            if (!WriteConsoleW(handle, text.data(), size, &written, nullptr) || written == 0) return;
-            text.remove_prefix(written);
+            if (!WriteConsoleW(handle, rest.data(), size, &written, nullptr) || written == 0) return;
+            rest.remove_prefix(written);
         }
         return;
     }
-    if (text.empty()) return;
     int const size =
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
     write_utf8_to(handle, utf8);
 }
-
-}  // namespace
-
-void say(PathView line, bool failure) { write(failure ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, Path(line) + L"\r\n"); }
-
-// Every line is written at once.
-void flush_lines() {}
 
 Path readable(PathView path) { return shown(path); }
 
@@ -119,6 +135,7 @@ void wait_if_alone_in_window() {
     HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
     if (GetConsoleProcessList(processes, 2) != 1 || !is_console(input)) return;
     say(L"Press Enter to close this window.");
+    flush_lines();
     FlushConsoleInputBuffer(input);
     wchar_t line[256];
     DWORD read = 0;

@@ -36,12 +36,18 @@ inline std::size_t threads_for(std::size_t processors, const char* setting) {
     return threads_for(processors == 0 ? 1 : processors);
 }
 
+// What is done after a batch of results when nothing is to be done.
+struct NoBatch {
+    void operator()() const {}
+};
+
 // Runs `work(index, buffer)` for each index below `count` on `threads` threads, and hands each
-// result to `report(index, result)` on the calling thread. Once `stop` is set no job starts; the
-// jobs at work end as `work` ends them. Returns how many jobs ran.
-template <class Result, class Work, class Report>
+// result to `report(index, result)` on the calling thread, in batches of the results that ended
+// meanwhile, each followed by `after_batch()`. Once `stop` is set no job starts; the jobs at work
+// end as `work` ends them. Returns how many jobs ran.
+template <class Result, class Work, class Report, class Batch = NoBatch>
 std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<bool>& stop, Work work,
-                     Report report) {
+                     Report report, Batch after_batch = {}) {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::pair<std::size_t, Result>> ended;  // results not yet reported
@@ -81,6 +87,7 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
         taken.swap(ended);
         lock.unlock();
         for (auto& [index, result] : taken) report(index, result);
+        after_batch();
         ran += taken.size();
         taken.clear();
         lock.lock();

@@ -38,9 +38,8 @@ copy is in "converted" already is skipped, so a second run does no harm.
 Exit status: 0 when every file was converted or skipped, 1 when one failed,
 and 128 and the signal's number when a signal stopped it (130 for Ctrl+C).)";
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// The options, the order of the work, and the status: every line is written out before the end.
+int run(int argc, char* argv[]) {
     bool wait = false;
     int first = 1;
     for (; first < argc && argv[first][0] == '-' && argv[first][1] != '\0'; ++first) {
@@ -86,4 +85,13 @@ int main(int argc, char* argv[]) {
     if (wait && (signal == 0 || signal == SIGINT)) drop::wait_for_enter();
     if (signal != 0) return 128 + signal;  // as a shell reports a program that the signal ended
     return counts.failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    drop::open_standard_streams();
+    int const status = run(argc, argv);
+    drop::flush_lines();
+    return status;
 }

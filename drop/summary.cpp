@@ -18,7 +18,9 @@ std::string found(std::size_t files, std::size_t folders, std::size_t threads) {
 std::string summary(const Counts& counts) {
     std::string line = std::to_string(counts.converted) + " converted, " + std::to_string(counts.skipped) +
                        " skipped, " + std::to_string(counts.failed) + " failed";
-    if (counts.not_done != 0) line += ", " + std::to_string(counts.not_done) + " not done (stopped)";
+    if (counts.stopped || counts.not_done != 0) {
+        line.append(", ").append(std::to_string(counts.not_done)).append(" not done (stopped)");
+    }
     line += ".";
     if (counts.plain_wav == 1) line += " 1 copy was made of a plain WAV file, so it is nibble-swapped.";
     if (counts.plain_wav > 1) {

@@ -15,13 +15,14 @@ struct Counts {
     std::size_t failed = 0;
     std::size_t not_done = 0;   // left when the drop was stopped
     std::size_t plain_wav = 0;  // of the converted: copies made of plain WAV files
+    bool stopped = false;       // the drop was stopped, also when it had just ended its last job
 };
 
 // "Found 3 WAV files in 2 folders; converting 4 at a time."
 std::string found(std::size_t files, std::size_t folders, std::size_t threads);
 
 // "3 converted, 1 skipped, 0 failed.", with ", 5 not done (stopped)" before the full stop when
-// the drop was stopped, and after it the number of copies made of plain WAV files, if any.
+// the drop was stopped, 0 not done when the stop came after the last file, and after it the number of copies made of plain WAV files, if any.
 std::string summary(const Counts& counts);
 
 // The failures repeated after the summary, where a long drop has not scrolled them away: at most

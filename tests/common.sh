@@ -45,8 +45,11 @@ said_line() { grep -qxF -- "$1" "$work/out" || fail "no whole line \"$1\" in: $(
 found() {
     grep -qxE "Found $1; converting [0-9]+ at a time\." "$work/out" || fail "no line \"Found $1\" in: $(cat "$work/out")"
 }
-# The lines after the summary, which repeat the failures.
-recap() { sed -n '/^[0-9]* converted, /,$p' "$work/out" | tail -n +2; }
+# The lines that repeat the failures at the end, from their heading to the summary, which is the
+# last line (for a stop with a wait for Enter, the last before it).
+recap() { sed -n '/^[0-9]* files\{0,1\} failed:$/,/^[0-9]* converted, /p' "$work/out" | sed '$d'; }
+# The summary is the last line.
+ends_with_summary() { tail -n 1 "$work/out" | grep -qE '^[0-9]+ converted, ' || fail "the counts are not last: $(cat "$work/out")"; }
 # Every copy in $dir/converted is its file converted once, there is no other file, and no
 # original changed.
 copies_exact() {
