@@ -23,7 +23,8 @@ enum class Verdict { converted, skipped, failed, not_done };
 struct Ended {
     Verdict verdict;
     Path why;
-    bool plain_wav = false;  // converted from a plain WAV file
+    bool plain_wav = false;     // converted from a plain WAV file
+    std::vector<Path> made{};  // the folders of copies that its job made
 };
 
 // A folder of converted copies that this drop has made ready: leftovers removed, and its lock
@@ -45,10 +46,11 @@ struct Session {
     std::vector<Path>& failures;
     std::optional<Path> title;  // the console window's title before the drop
     Path progress;              // of the job that ended last: "[12/3000] "
+    std::vector<std::pair<std::uint32_t, Path>> made;  // folders this drop made, in which folder of copies
 };
 
 // Ends `job` with its numbered line.
-void end(Session& session, const Job& job, const Ended& ended) {
+void end(Session& session, const Job& job, Ended& ended) {
     ++session.done;
     // Appended piece by piece: GCC 12 warns of an overlapping copy, wrongly, for a literal + a
     // temporary string.
@@ -75,6 +77,7 @@ void end(Session& session, const Job& job, const Ended& ended) {
     case Verdict::not_done: ++session.counts.not_done; break;
     }
     session.progress = progress;
+    for (Path& folder : ended.made) session.made.emplace_back(job.copies, std::move(folder));
 }
 
 // After each batch of ended jobs: their lines are written in one piece, and the window's title
@@ -102,11 +105,13 @@ Ended already(const Job& job, const Path& copies) {
 
 // The folder `folder`, made if it is not there; `shown_as` names it in `why` when it cannot be
 // made or is a file.
-bool make_folder(const Path& folder, const Path& shown_as, Path& why) {
-    if (Error const error = create_folder(folder)) {
+bool make_folder(const Path& folder, const Path& shown_as, Path& why, std::vector<Path>& made) {
+    bool made_now = false;
+    if (Error const error = create_folder(folder, made_now)) {
         why = text("cannot make the folder ") + shown_as + text(": ") + system_text(error);
         return false;
     }
+    if (made_now) made.push_back(folder);
     if (kind_of(folder) != Kind::folder) {
         why = shown_as + text(" is a file, not a folder");
         return false;
@@ -135,9 +140,12 @@ void remove_leftovers(const Path& copies) {
 
 // Makes the folder of copies `copies` ready for this drop: made if needed, cleared of leftovers,
 // and locked while this drop is at work in it.
-Folder make_ready(const Session& session, const Path& copies) {
+Folder make_ready(Session& session, std::uint32_t index, const Path& copies) {
     Folder folder{copies, true, {}, {}};
-    if (!make_folder(copies, readable(copies), folder.problem)) return folder;
+    std::vector<Path> made;
+    bool const ready = make_folder(copies, readable(copies), folder.problem, made);
+    for (Path& path : made) session.made.emplace_back(index, std::move(path));
+    if (!ready) return folder;
     remove_leftovers(copies);
     folder.lock = lock_folder(copies, session.process_id);
     Path const error = folder.lock.error == 0 ? Path() : text(": ") + system_text(folder.lock.error);
@@ -151,21 +159,21 @@ Folder make_ready(const Session& session, const Path& copies) {
     return folder;
 }
 
-// Makes every folder between `copies` and the copy's own folder `folder`. `made` is the last
-// folder this thread knows to exist.
-bool make_mirror(const Path& copies, const Path& folder, Path& made, Path& why) {
-    if (folder == made || folder == copies) return true;
+// Makes every folder between `copies` and the copy's own folder `folder`, each one made added to
+// `made`. `known` is the last folder this thread knows to exist.
+bool make_mirror(const Path& copies, const Path& folder, Path& known, Path& why, std::vector<Path>& made) {
+    if (folder == known || folder == copies) return true;
     if (kind_of(folder) != Kind::folder) {
         Path path = copies;
         PathView rest = PathView(folder).substr(copies.size() + 1);
         while (!rest.empty()) {
             std::size_t const end = rest.find(separator<Path::value_type>);
             path = join(path, rest.substr(0, end));
-            if (!make_folder(path, shown_in_copies(PathView(path).substr(copies.size() + 1)), why)) return false;
+            if (!make_folder(path, shown_in_copies(PathView(path).substr(copies.size() + 1)), why, made)) return false;
             rest.remove_prefix(end == PathView::npos ? rest.size() : end + 1);
         }
     }
-    made = folder;
+    known = folder;
     return true;
 }
 
@@ -179,25 +187,8 @@ Path failure_why(const Outcome& outcome, const Path& copy) {
     return why;
 }
 
-// The work of one job, on a thread of the pool.
-Ended run(Session& session, const Job& job, const Folder& folder, std::span<std::uint8_t> buffer,
-          const std::atomic<bool>& stop) {
-    if (!folder.problem.empty()) return {Verdict::failed, folder.problem};
-    Path const& copies = folder.path;
-    Path const target = join(copies, relative(job));
-    switch (kind_of(target)) {
-    case Kind::folder: return {Verdict::failed, shown_in_copies(relative(job)) + text(" is a folder, not a converted copy")};
-    case Kind::file: return already(job, copies);
-    case Kind::missing: break;
-    }
-    thread_local Path made;
-    Path why;
-    if (!make_mirror(copies, Path(parent(PathView(target))), made, why)) return {Verdict::failed, why};
-
-    // The copy is made in the top folder of copies, on the file system of every copy below it,
-    // under a name that no file of the tree has: the process id and a number make it unique.
-    Path const copy = join(copies, temporary_name<Path::value_type>(session.process_id, ++session.copies_made));
-    Outcome const outcome = copy_converted(system_files(), job.source, copy, target, buffer, stop);
+// The verdict on a job whose copy ended at `outcome`, `copy` its temporary copy.
+Ended verdict(const Job& job, const Path& copies, const Outcome& outcome, const Path& copy) {
     switch (outcome.step) {
     case Outcome::Step::done:
         if (outcome.form == Form::plain_wav) {
@@ -212,6 +203,33 @@ Ended run(Session& session, const Job& job, const Folder& folder, std::span<std:
     }
 }
 
+// The work of one job, on a thread of the pool.
+Ended run(Session& session, const Job& job, const Folder& folder, std::span<std::uint8_t> buffer,
+          const std::atomic<bool>& stop) {
+    if (!folder.problem.empty()) return {Verdict::failed, folder.problem};
+    Path const& copies = folder.path;
+    Path const target = join(copies, relative(job));
+    switch (kind_of(target)) {
+    case Kind::folder: return {Verdict::failed, shown_in_copies(relative(job)) + text(" is a folder, not a converted copy")};
+    case Kind::file: return already(job, copies);
+    case Kind::missing: break;
+    }
+    thread_local Path known;
+    Path why;
+    std::vector<Path> made;
+    if (!make_mirror(copies, Path(parent(PathView(target))), known, why, made)) {
+        return {Verdict::failed, why, false, std::move(made)};
+    }
+
+    // The copy is made in the top folder of copies, on the file system of every copy below it,
+    // under a name that no file of the tree has: the process id and a number make it unique.
+    Path const copy = join(copies, temporary_name<Path::value_type>(session.process_id, ++session.copies_made));
+    Outcome const outcome = copy_converted(system_files(), job.source, copy, target, buffer, stop);
+    Ended ended = verdict(job, copies, outcome, copy);
+    ended.made = std::move(made);
+    return ended;
+}
+
 // Makes every folder of copies that the jobs use ready before any copy, from the calling thread,
 // so that each is cleared once and no thread makes a copy in a folder that another is still
 // clearing; then clears each other folder that the walk met.
@@ -219,7 +237,7 @@ void prepare_folders(Session& session, const Work& work) {
     session.folders.resize(work.copies.size());
     for (const Job& job : work.jobs) {
         Folder& folder = session.folders[job.copies];
-        if (!folder.ready) folder = make_ready(session, work.copies[job.copies]);
+        if (!folder.ready) folder = make_ready(session, job.copies, work.copies[job.copies]);
     }
     for (const Path& copies : work.met) {
         auto const known = std::find_if(session.folders.begin(), session.folders.end(),
@@ -244,17 +262,40 @@ std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, co
         std::size_t const ran = run_pool<Result>(
             phase.size(), threads, stop,
             [&](std::size_t k, std::span<std::uint8_t> buffer) { return work(phase[k], buffer); },
-            [&](std::size_t k, const Result& result) { report(phase[k], result); }, after_batch);
+            [&](std::size_t k, Result& result) { report(phase[k], result); }, after_batch);
         not_run += phase.size() - ran;
     }
     return not_run;
+}
+
+// Whether a drop other than this one is at work in the folder of copies `copies`.
+bool others_at_work(const Session& session, const Path& copies) {
+    for (const Path& name : names_in(copies)) {
+        std::optional<std::uint32_t> const owner = lock_owner(PathView(name));
+        if (owner && *owner != session.process_id && at_work(copies, *owner)) return true;
+    }
+    return false;
+}
+
+// Removes each folder that this drop made and that holds nothing at its end, the deepest first,
+// such as the folder of a file whose copy failed; not in a folder of copies where another drop is
+// at work, which may be about to give a copy its name there. A folder that was there before the
+// drop is never removed.
+void remove_empty_folders(Session& session) {
+    std::stable_sort(session.made.begin(), session.made.end(),
+                     [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+    std::vector<int> alone(session.folders.size(), -1);  // -1: not yet asked
+    for (const auto& [index, folder] : session.made) {
+        if (alone[index] < 0) alone[index] = others_at_work(session, session.folders[index].path) ? 0 : 1;
+        if (alone[index] == 1) remove_folder(folder);
+    }
 }
 
 }  // namespace
 
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
              std::vector<Path>& failures) {
-    Session session{process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title(), {}};
+    Session session{process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title(), {}, {}};
     prepare_folders(session, work);
     flush_lines();
     counts.not_done += run_twins_last<Ended>(
@@ -262,11 +303,12 @@ void convert(const Work& work, std::size_t threads, const std::atomic<bool>& sto
         [&](std::size_t i, std::span<std::uint8_t> buffer) {
             return run(session, work.jobs[i], session.folders[work.jobs[i].copies], buffer, stop);
         },
-        [&](std::size_t i, const Ended& ended) { end(session, work.jobs[i], ended); },
+        [&](std::size_t i, Ended& ended) { end(session, work.jobs[i], ended); },
         [&] { after_batch(session); });
     for (const Folder& folder : session.folders) {
         if (folder.ready && folder.problem.empty()) unlock_folder(folder.path, session.process_id, folder.lock);
     }
+    remove_empty_folders(session);
     if (session.title) set_console_title(*session.title);
 }
 

@@ -16,7 +16,9 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
     for (const Path::value_type* const argument : arguments) take(argument, work);
     finish(work, compare_ignoring_case);
     std::size_t const threads = threads_for(processors(), std::getenv("QUOXEL_DROP_THREADS"));
-    say(text(found(work.jobs.size(), work.folders, threads)));
+    std::size_t const counted_notes = static_cast<std::size_t>(std::count_if(
+        work.notes.begin(), work.notes.end(), [](const Note& note) { return note.verdict != Note::Verdict::not_entered; }));
+    say(text(found(work.jobs.size(), work.folders, counted_notes, threads)));
 
     Counts counts;
     std::vector<Path> failures;

@@ -147,7 +147,12 @@ Kind kind_of(const Path& path) {
     return S_ISDIR(status.st_mode) ? Kind::folder : Kind::file;
 }
 
-Error create_folder(const Path& folder) { return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno; }
+Error create_folder(const Path& folder, bool& made) {
+    made = ::mkdir(folder.c_str(), 0777) == 0;
+    return made || errno == EEXIST ? 0 : errno;
+}
+
+void remove_folder(const Path& folder) { ::rmdir(folder.c_str()); }
 
 bool remove_file(const Path& path) { return ::unlink(path.c_str()) == 0; }
 

@@ -97,9 +97,12 @@ Kind kind_of(const Path& path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::folder : Kind::file;
 }
 
-Error create_folder(const Path& folder) {
-    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : GetLastError();
+Error create_folder(const Path& folder, bool& made) {
+    made = CreateDirectoryW(folder.c_str(), nullptr) != 0;
+    return made || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : GetLastError();
 }
+
+void remove_folder(const Path& folder) { RemoveDirectoryW(folder.c_str()); }
 
 bool remove_file(const Path& path) { return DeleteFileW(path.c_str()) != 0; }
 

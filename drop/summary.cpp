@@ -10,9 +10,12 @@ std::string count(std::size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-std::string found(std::size_t files, std::size_t folders, std::size_t threads) {
-    return "Found " + count(files, "WAV file", "WAV files") + " in " + count(folders, "folder", "folders") +
-           "; converting " + std::to_string(threads) + " at a time.";
+std::string found(std::size_t files, std::size_t folders, std::size_t others, std::size_t threads) {
+    std::string line = "Found " + count(files, "WAV file", "WAV files") + " in " + count(folders, "folder", "folders");
+    if (others != 0) {
+        line += " and " + count(others, "more path that is", "more paths that are") + " skipped or failed";
+    }
+    return line + "; converting " + std::to_string(threads) + " at a time.";
 }
 
 std::string summary(const Counts& counts) {

@@ -18,8 +18,10 @@ struct Counts {
     bool stopped = false;       // the drop was stopped, also when it had just ended its last job
 };
 
-// "Found 3 WAV files in 2 folders; converting 4 at a time."
-std::string found(std::size_t files, std::size_t folders, std::size_t threads);
+// "Found 3 WAV files in 2 folders; converting 4 at a time.", with " and 2 more paths that are
+// skipped or failed" before the semicolon for `others` files and folders given or met that the
+// summary counts too, so that both count the same things.
+std::string found(std::size_t files, std::size_t folders, std::size_t others, std::size_t threads);
 
 // "3 converted, 1 skipped, 0 failed.", with ", 5 not done (stopped)" before the full stop when
 // the drop was stopped, 0 not done when the stop came after the last file, and after it the number of copies made of plain WAV files, if any.

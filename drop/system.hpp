@@ -27,8 +27,12 @@ std::size_t processors();
 enum class Kind { missing, file, folder };
 Kind kind_of(const Path& path);
 
-// Makes the folder `folder`: 0 when it was made or its name was taken already, or the error.
-Error create_folder(const Path& folder);
+// Makes the folder `folder`: 0 when it was made, with `made` set, or when its name was taken
+// already; or the error.
+Error create_folder(const Path& folder, bool& made);
+
+// Removes the folder `folder` if it is empty.
+void remove_folder(const Path& folder);
 
 // Removes the file `path`: true when this call removed it.
 bool remove_file(const Path& path);

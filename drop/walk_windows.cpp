@@ -73,10 +73,15 @@ Listing list_folder(const Path& folder, bool) {
 }
 
 // The path as a user writes it, each 8.3 name long, and its extended form for the calls.
+// A folder given as "D:\" by a batch file or a shortcut arrives as D:\" (a backslash before a
+// quote keeps the quote), and no Windows name holds a quote: the path is the argument without it.
 Given look_up(const wchar_t* argument) {
     Given given;
     DWORD error = 0;
-    std::wstring const full = full_path(argument, error);
+    std::wstring_view written = argument;
+    if (written.size() > 1 && written.ends_with(L'"')) written.remove_suffix(1);
+    std::wstring const path_given(written);
+    std::wstring const full = full_path(path_given.c_str(), error);
     if (full.empty()) return {{}, argument, {}, Entry::Type::file, error};
     std::wstring const path = long_path(full, error);
     if (path.empty()) return {{}, full, {}, Entry::Type::file, error};

@@ -22,6 +22,15 @@ numbered_line() {
     sed 's/^\[[0-9]*\/[0-9]*\] //' "$work/out" | grep -qxF -- "$1" || fail "no line \"$1\" in: $(cat "$work/out")"
 }
 
+# The first line counts what the summary counts, and the summary is the last line.
+counts_agree() {
+    ends_with_summary
+    awk 'NR == 1 { found = $2; if (match($0, / and [0-9]+ more path/)) found += substr($0, RSTART + 5, RLENGTH - 15) }
+         { last = $0 }
+         END { split(last, n, /[^0-9]+/); done = n[1] + n[2] + n[3] + n[4]; exit found == done ? 0 : 1 }' "$work/out" ||
+        fail "the first line and the summary count different things: $(cat "$work/out")"
+}
+
 # tree_case SKIPPED: the tree of add_tree with a leftover: the first drop gives one exact copy of
 # each WAV file, names each short file and repeats the failures after the summary, with SKIPPED
 # files of the platform's own skipped; once the short files are fixed the second converts only
@@ -31,7 +40,9 @@ tree_case() {
     head -c 100 /dev/urandom >"$dir/converted/$leftover"
     drop "$(p "$dir")"
     ended 1
-    found "$files WAV files in $folders folders"
+    others=
+    [ "$1" -eq 0 ] || others=" and $1 more path$( [ "$1" -eq 1 ] && echo ' that is' || echo 's that are') skipped or failed"
+    found "$files WAV files in $folders folders$others"
     said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
     said_line "not entered: $(p "$dir/link") (a folder link)"
     said_line "not entered: $(p "$dir/$l1/loop") (a folder link)"
@@ -43,6 +54,7 @@ tree_case() {
     said_line "$(($(echo "$wavs" | wc -l))) converted, $1 skipped, 2 failed."
     [ "$(recap | head -n 1)" = "2 files failed:" ] && [ "$(recap | tail -n +2 | sort)" = "$(sort "$work/shorts")" ] ||
         fail "the failures not repeated: $(recap)"
+    counts_agree
     # shellcheck disable=SC2086 # one path per line
     (IFS='
 '; copies_exact $wavs)
@@ -82,6 +94,8 @@ bad_tree() {
     echo file >"$bad/cfile/converted"
     ln -s ../converted/r.wav "$bad/T/real/alias.wav"
     ln -s elsewhere "$bad/M/converted"
+    mkdir -p "$bad/M/nox" "$bad/M/elsewhere/was there"  # a folder whose one file fails, and one made before
+    echo 0 >"$bad/M/nox/s.wav"
     echo file >"$bad/F/converted/sub"
     for i in $(seq 10 31); do echo 0 >"$bad/shorts/s$i.wav"; done
     ln -s "$dir/converted" "$bad/to copies"
@@ -103,6 +117,9 @@ bad_case() {
     said "converted: $(p "$bad/M/m.wav")"
     ! grep -qF "$(p "$bad/M/converted")" "$work/out" || fail "a folder of copies that is a link named: $(cat "$work/out")"
     cmp -s "$bad/M/elsewhere/m.wav" "$bad/M/converted/m.wav" && [ -f "$bad/M/elsewhere/m.wav" ] || fail "no copy through the link"
+    # No folder is left empty by a failed file, but one that was there before stays.
+    [ ! -e "$bad/M/elsewhere/nox" ] && [ ! -e "$bad/shorts/converted" ] && [ -d "$bad/M/elsewhere/was there" ] ||
+        fail "the empty folders in converted: $(find "$bad" -path '*onverted*' -type d -empty)"
     said "failed: $(p "$bad/F/sub/d.wav") ($(in_copies sub) is a file, not a folder)"
     said "failed: $(p "$bad/in place/b.wav") ($(in_copies b.wav) is a folder, not a converted copy)"
     said_line "failed: $(p "$bad/empty") (no .wav file in this folder or in a folder below it)"
@@ -110,6 +127,9 @@ bad_case() {
     said_line "skipped: $(p "$bad/to copies") (a folder of converted copies)"  # through a link
     said_line 'failed: "" (an empty argument names no file or folder)'
     said_line "failed: $(p "$work/missing.wav") ($missing_text)"  # the system's text, whole
+    [ "$(recap | tail -n +2 | head -n 20)" = "$(recap | tail -n +2 | head -n 20 | LC_ALL=C sort)" ] ||
+        fail "the failures are not recapped by path: $(recap)"
+    counts_agree
     no_leftovers "$bad"
 }
 # recapped FAILED: the recap after the summary is FAILED failures, 20 of them and a count.
@@ -168,7 +188,7 @@ full_case() {
     status=$(cat "$work/status")
     ended 1
     said "] failed: $(p "$dir/big.wav") (cannot write the copy: "
-    [ -z "$(ls -A "$dir/converted")" ] || fail "the failed copy left $(ls -A "$dir/converted")"
+    [ ! -e "$dir/converted" ] || fail "the failed copy left $(find "$dir/converted")"
 }
 
 # killed_case: a drop killed in the middle of a large file leaves no copy that is not whole, and

@@ -9,6 +9,7 @@
 
 #include "copy.hpp"
 #include "paths.hpp"
+#include "summary.hpp"
 #include "walk.hpp"
 
 using namespace drop;
@@ -96,6 +97,30 @@ TEST(DropPaths, TextsForUsers) {
     EXPECT_EQ(filled(L"Bad EXE format for %1.", L"quoxel.exe"), L"Bad EXE format for quoxel.exe.");
     EXPECT_EQ(filled(L"%1!s! is not a valid Win32 application. 100%% sure", L"q.exe"),
               L"q.exe is not a valid Win32 application. 100% sure");
+    EXPECT_EQ(filled(L"%1: x", L"D:\\"), L"D:\\: x");       // a character above 9 after the number
+    EXPECT_EQ(filled(L"Cannot open %1", L"a.wav"), L"Cannot open a.wav");  // the number ends the text
+    EXPECT_EQ(filled(L"50%", L"a.wav"), L"50%");
+
+    struct Case {
+        Counts counts;
+        const char* summary;
+    };
+    for (const Case& c : {
+             Case{{3, 1, 0, 0, 0, false}, "3 converted, 1 skipped, 0 failed."},
+             Case{{3, 0, 2, 5, 0, true}, "3 converted, 0 skipped, 2 failed, 5 not done (stopped)."},
+             Case{{2000, 0, 0, 0, 0, true}, "2000 converted, 0 skipped, 0 failed, 0 not done (stopped)."},
+             Case{{3, 0, 0, 0, 1, false}, "3 converted, 0 skipped, 0 failed. 1 copy was made of a plain WAV file, so it "
+                                          "is nibble-swapped."},
+             Case{{3, 0, 0, 0, 2, false}, "3 converted, 0 skipped, 0 failed. 2 copies were made of plain WAV files, so "
+                                          "they are nibble-swapped."},
+         }) {
+        EXPECT_EQ(summary(c.counts), c.summary);
+    }
+    EXPECT_EQ(found(1, 1, 0, 4), "Found 1 WAV file in 1 folder; converting 4 at a time.");
+    EXPECT_EQ(found(10, 3, 1, 1), "Found 10 WAV files in 3 folders and 1 more path that is skipped or failed; "
+                                  "converting 1 at a time.");
+    EXPECT_EQ(found(0, 0, 2, 8), "Found 0 WAV files in 0 folders and 2 more paths that are skipped or failed; "
+                                 "converting 8 at a time.");
 }
 
 // A file is known by its first twelve bytes only: "RIFF" and "WAVE", plain or with its halves
