@@ -180,7 +180,9 @@ bool make_mirror(const Path& copies, const Path& folder, Path& known, Path& why,
 // Why the copy of a job failed at `outcome`'s step, with the system's texts.
 Path failure_why(const Outcome& outcome, const Path& copy) {
     Path why = text(step_words(outcome.step));
-    if (outcome.step != Outcome::Step::too_short) why += text(": ") + system_text(outcome.error);
+    if (outcome.step != Outcome::Step::too_short && outcome.step != Outcome::Step::changed) {
+        why += text(": ") + system_text(outcome.error);
+    }
     if (outcome.left) {
         why += text("; the temporary copy ") + readable(copy) + text(" stays: ") + system_text(outcome.left_error);
     }

@@ -38,8 +38,10 @@ Outcome copy_converted(Files& files, const Path& source, const Path& temporary, 
     }
 
     // The first block before anything is made, so that a file too short to convert leaves nothing.
+    Version before, now;
     std::size_t got = 0;
-    Error error = fill(files, in, buffer, got);
+    Error error = files.version(in, before);
+    if (error == 0) error = fill(files, in, buffer, got);
     Outcome outcome{Step::done};
     if (error != 0) outcome = {Step::read, error};
     else if (got < kept_bytes) outcome = {Step::too_short};
@@ -68,6 +70,11 @@ Outcome copy_converted(Files& files, const Path& source, const Path& temporary, 
             outcome = {Step::read, error};
             break;
         }
+    }
+    // Asked of the name, not of the open file, so that a file that another took the name of
+    // meanwhile, or that is gone, counts as changed too.
+    if (outcome.step == Step::done && (files.version(source, now) != 0 || now != before || offset != before.size)) {
+        outcome = {Step::changed};
     }
     files.close(in);
     if ((error = files.close(out)) != 0 && outcome.step == Step::done) outcome = {Step::close, error};

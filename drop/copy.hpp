@@ -47,6 +47,15 @@ constexpr Form form_of(std::span<const std::uint8_t> first) {
 // Converts `block`, which stands at `offset` in its file: every byte at or after kept_bytes.
 void convert_block(std::span<std::uint8_t> block, std::uint64_t offset);
 
+// What tells one version of a file from another: its size, when it was last written, and which
+// file of which device it is.
+struct Version {
+    std::uint64_t size = 0;
+    std::int64_t written = 0;
+    std::uint64_t file = 0, device = 0;
+    bool operator==(const Version&) const = default;
+};
+
 // The file calls of a conversion. Each returns 0 or the system's error. A handle is whatever the
 // platform's is, held as an integer.
 struct Files {
@@ -57,6 +66,8 @@ struct Files {
     virtual Error read(Handle file, std::span<std::uint8_t> into, std::size_t& got) = 0;  // 0 at the end
     virtual Error write(Handle file, std::span<const std::uint8_t> bytes) = 0;  // all of them, or an error
     virtual Error close(Handle file) = 0;  // for a written file, the error of any write not yet made
+    virtual Error version(Handle file, Version& version) = 0;       // of the open file
+    virtual Error version(const Path& path, Version& version) = 0;  // of the file now at `path`
     virtual Error rename(const Path& from, const Path& to) = 0;  // never replaces `to`
     virtual Error remove(const Path& path) = 0;
     virtual bool exists(Error error) = 0;  // whether `error` says the name is taken
@@ -72,7 +83,7 @@ struct Files {
 // is what the original's first bytes said it was, once they were read.
 struct Outcome {
     enum class Step {
-        done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped
+        done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped, changed
     } step;
     Error error = 0;
     bool left = false;
@@ -82,10 +93,13 @@ struct Outcome {
 
 // Writes the converted copy of `source` as `temporary` and renames it to `target`, using `buffer`
 // for every block whatever the file's size. A file shorter than kept_bytes is refused before any
-// copy is made, and so is a file that is really a converted copy or no regular file. On any
-// failure, and when `stop` is set between two blocks, the temporary copy is removed: a file under
-// the name `target` is always a whole converted copy. A `target` that exists already ends as
-// `taken`, and nothing is replaced.
+// copy is made, and so is a file that is really a converted copy or no regular file. A file that
+// changed while it was read (another size, another time of writing, or another file or none
+// under its name at the end), or that gave other than its size in bytes, ends as `changed`: its copy would
+// be of no one version of it. On any failure, and when `stop` is set between two blocks, the
+// temporary copy is removed: a file under the name `target` is always a whole converted copy of
+// one version of its original. A `target` that exists already ends as `taken`, and nothing is
+// replaced.
 Outcome copy_converted(Files& files, const Path& source, const Path& temporary, const Path& target,
                        std::span<std::uint8_t> buffer, const std::atomic<bool>& stop);
 

@@ -45,6 +45,12 @@ int rename_under_lock(const char* from, const char* to) {
     return error;
 }
 
+Version version_of(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_size),
+            std::int64_t{status.st_mtim.tv_sec} * 1000000000 + std::int64_t{status.st_mtim.tv_nsec},
+            static_cast<std::uint64_t>(status.st_ino), static_cast<std::uint64_t>(status.st_dev)};
+}
+
 struct PosixFiles final : Files {
     // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
     Error open(const Path& source, Handle& file) override {
@@ -78,6 +84,14 @@ struct PosixFiles final : Files {
             bytes = bytes.subspan(static_cast<std::size_t>(n));
         }
         return 0;
+    }
+    Error version(Handle file, Version& version) override {
+        struct stat status;
+        return ::fstat(descriptor(file), &status) == 0 ? (version = version_of(status), 0) : errno;
+    }
+    Error version(const Path& path, Version& version) override {
+        struct stat status;
+        return ::stat(path.c_str(), &status) == 0 ? (version = version_of(status), 0) : errno;
     }
     // The descriptor is gone whatever close says: it is never closed a second time.
     Error close(Handle file) override { return ::close(descriptor(file)) == 0 ? 0 : errno; }

@@ -24,6 +24,17 @@ std::wstring final_path_of(HANDLE file) {
     return path;
 }
 
+Error version_of(HANDLE file, Version& version) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) return GetLastError();
+    const auto wide = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
+    version = {wide(information.nFileSizeHigh, information.nFileSizeLow),
+               static_cast<std::int64_t>(
+                   wide(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)),
+               wide(information.nFileIndexHigh, information.nFileIndexLow), information.dwVolumeSerialNumber};
+    return 0;
+}
+
 struct WindowsFiles final : Files {
     // Others may read the original meanwhile, but not write it: a copy is of one version.
     Error open(const Path& source, Handle& file) override {
@@ -58,6 +69,17 @@ struct WindowsFiles final : Files {
         return 0;
     }
     Error close(Handle file) override { return CloseHandle(handle_of(file)) ? 0 : GetLastError(); }
+    Error version(Handle file, Version& version) override { return version_of(handle_of(file), version); }
+    // Asked of the file now under the name, opened for its attributes only and shared every way.
+    Error version(const Path& path, Version& version) override {
+        HANDLE const file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return GetLastError();
+        Error const error = version_of(file, version);
+        CloseHandle(file);
+        return error;
+    }
     // Without MOVEFILE_REPLACE_EXISTING: a file under the name stays, and the move fails.
     Error rename(const Path& from, const Path& to) override {
         return MoveFileExW(from.c_str(), to.c_str(), 0) ? 0 : GetLastError();

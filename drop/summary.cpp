@@ -58,6 +58,7 @@ std::string step_words(Outcome::Step step) {
     case Step::write: return "cannot write the copy";
     case Step::close: return "cannot finish writing the copy";
     case Step::rename: return "cannot give the copy its name";
+    case Step::changed: return "the file changed while it was being converted; no copy kept";
     case Step::done:
     case Step::inside_copies:
     case Step::not_regular:

@@ -217,6 +217,34 @@ killed_case() {
     rm -rf "$dir" "$expect" "$originals"
 }
 
+# changed_case: a large file that another program cuts short while it is converted gets no copy
+# and a line that says why, and the next drop converts it.
+changed_case() {
+    dir=$work/changed expect=$work/changed-expect originals=$work/changed-originals
+    mkdir -p "$dir"
+    (
+        ulimit -S -f unlimited
+        yes 0123456789abcdef | head -c 400000000 >"$dir/large.wav"
+        start_drop "$(p "$dir")"
+        for _ in $(seq 1 1500); do  # until the copy is under way
+            [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp' -size +1000k 2>/dev/null)" ] && break
+            sleep 0.01
+        done
+        truncate -s 1000 "$dir/large.wav"
+        status=0 && wait $! || status=$?
+        take_out
+        ended 1
+        numbered_line "failed: $(p "$dir/large.wav") (the file changed while it was being converted; no copy kept)"
+        no_leftovers "$dir"
+        [ ! -e "$dir/converted/large.wav" ] || fail "a file that changed has a copy"
+    )
+    add_file large.wav 1000
+    drop "$(p "$dir")"
+    ended 0
+    copies_exact ./large.wav
+    rm -rf "$dir" "$expect" "$originals"
+}
+
 # stopped_case SIGNAL:STATUS...: each SIGNAL in the middle of a drop of many files (Wine turns
 # SIGINT into the console's Ctrl+C): each copy is whole or absent, nothing of the drop stays, the
 # summary counts what was not done, and the status is STATUS, that of a program the signal ended.

@@ -76,6 +76,8 @@ said "] failed: $dir/big.wav (cannot write the copy: File too large)"
 
 killed_case
 
+changed_case
+
 stopped_case INT:130 TERM:143
 
 # ---- Output closed early: the conversion goes on to the end ----

@@ -133,6 +133,8 @@ copies_exact ./free.wav
 
 killed_case
 
+changed_case
+
 stopped_case INT:130
 
 concurrent_case 2 200 1

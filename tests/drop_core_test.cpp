@@ -1,6 +1,7 @@
 // Tests of the drop program's portable core, natively: a converted copy against the tool itself,
 // a failure at each step of a copy, and a drop stopped in the middle.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -27,6 +30,7 @@ using drop::Error;
 using drop::Files;
 using drop::kept_bytes;
 using drop::Path;
+using drop::Version;
 using drop::system_files;
 using drop::run_pool;
 using Copy = drop::Outcome;
@@ -63,6 +67,7 @@ struct FaultyFiles final : Files {
     Error error = 0;
     int stop_after = 0;
     std::atomic<bool>* stop = nullptr;
+    std::function<void()> after_first_write;  // what another program does meanwhile
     std::map<std::string, int> calls;
 
     bool fails(const std::string& call) { return ++calls[call] == nth && call == failing; }
@@ -74,7 +79,9 @@ struct FaultyFiles final : Files {
     Error write(Handle f, std::span<const std::uint8_t> bytes) override {
         if (fails("write")) return error;
         if (stop != nullptr && calls["write"] == stop_after) stop->store(true);
-        return real.write(f, bytes);
+        Error const written = real.write(f, bytes);
+        if (after_first_write && calls["write"] == 1) after_first_write();
+        return written;
     }
     Error close(Handle f) override {
         Error const closed = real.close(f);  // closed whatever is made to fail, as close does
@@ -84,6 +91,8 @@ struct FaultyFiles final : Files {
         return fails("rename") ? error : real.rename(from, to);
     }
     Error remove(const Path& p) override { return fails("remove") ? error : real.remove(p); }
+    Error version(Handle f, Version& v) override { return real.version(f, v); }
+    Error version(const Path& p, Version& v) override { return real.version(p, v); }
     bool exists(Error e) override { return real.exists(e); }
     bool inside_copies(Handle f) override { return real.inside_copies(f); }
 };
@@ -151,7 +160,8 @@ TEST(DropCore, AFailureAtEachStepKeepsNoCopyAndNoTemporaryFile) {
     for (const Case& c : {Case{"open", 1, EACCES, Step::open}, Case{"read", 1, EIO, Step::read},
                           Case{"read", 3, EIO, Step::read}, Case{"create", 1, EROFS, Step::create},
                           Case{"write", 1, EIO, Step::write}, Case{"write", 2, ENOSPC, Step::write},
-                          Case{"close", 2, EDQUOT, Step::close}, Case{"rename", 1, EXDEV, Step::rename}}) {
+                          Case{"close", 2, EDQUOT, Step::close}, Case{"rename", 1, EXDEV, Step::rename},
+                          Case{"read", 2, 0, Step::changed}}) {  // the file ends before its size
         ScratchDir dir;
         Bytes const original = random_bytes(1000, 7);
         write_file(dir.path("a.wav"), original);
@@ -202,6 +212,43 @@ TEST(DropCore, ATakenNameIsKeptAndAStoppedCopyRemoved) {
     EXPECT_EQ(outcome.step, Copy::Step::stopped);
     EXPECT_EQ(stopping.calls["write"], 2);
     EXPECT_EQ(names_in(dir.path("")), std::vector<std::string>{"a.wav"});
+}
+
+// A file that another program changes while it is read gives no copy, whatever the change: it
+// grows, it shrinks, it is written in place with its size kept, or another file takes its name.
+TEST(DropCore, AFileThatChangesWhileItIsReadGivesNoCopy) {
+    ScratchDir dir;
+    std::string const original = dir.path("a.wav");
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    for (const Case& c : {
+             Case{"grows", [&] { write_file(original, random_bytes(3000, 2)); }},
+             Case{"shrinks", [&] { write_file(original, random_bytes(500, 3)); }},
+             Case{"is written in place",
+                  [&] {
+                      Bytes bytes = read_file(original);
+                      bytes[900] ^= 1;
+                      timespec const later[2] = {{0, UTIME_OMIT}, {4000000000, 0}};
+                      write_file(original, bytes);
+                      utimensat(AT_FDCWD, original.c_str(), later, 0);
+                  }},
+             Case{"is replaced",
+                  [&] {
+                      write_file(dir.path("new"), random_bytes(1000, 4));
+                      std::rename(dir.path("new").c_str(), original.c_str());
+                  }},
+         }) {
+        write_file(original, random_bytes(1000, 1));
+        FaultyFiles files;
+        files.after_first_write = c.change;
+        Bytes buffer(256);
+        std::atomic<bool> const stop{false};
+        Copy const outcome = copy_converted(files, original, dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
+        EXPECT_EQ(outcome.step, Copy::Step::changed) << c.what;
+        EXPECT_EQ(names_in(dir.path("")), std::vector<std::string>{"a.wav"}) << c.what;
+    }
 }
 
 // Every job runs once and is reported once, also when the jobs end faster than threads start.
