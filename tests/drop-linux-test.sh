@@ -140,6 +140,14 @@ for call in open read write close mkdir flock renameat2; do
     done
     [ "$failed" -gt 0 ] || fail "no failure of $call is reported"
 done
+# An interrupted call (a signal on a FUSE or network mount) is made again: once, and on every call
+# of the run.
+for interrupted in read:1:EINTR write:1:EINTR read:1+:EINTR write:1+:EINTR; do
+    rm -rf "$dir/converted"
+    timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=$interrupted "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+        fail "$interrupted: $(cat "$work/out")"
+    copies_exact ./a.wav ./sub/b.wav
+done
 # Where a file system refuses RENAME_NOREPLACE, a second link and the removal of the first name.
 timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=renameat2:1+:EINVAL "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
     fail "without RENAME_NOREPLACE: $(cat "$work/out")"

@@ -3,7 +3,8 @@
 // can be reached, also those that no file brings about. QUOXEL_FAIL names the fault:
 //
 //   CALL:N:ERROR   the Nth call of CALL (counted from 1) fails with errno ERROR (EIO, ENOSPC, ...)
-//   CALL:N+:ERROR  so does every call after it
+//   CALL:N+:ERROR  so does every call after it; with EINTR, every other call from the Nth, so
+//                  that each call is interrupted once and its retry goes through
 //   fread:N:short  just before the Nth fread the file is cut to half the bytes it asks for, so
 //                  the read returns fewer at the end of the file, as when another program
 //                  shortens the file during the conversion
@@ -60,7 +61,7 @@ struct ErrorName {
 constexpr ErrorName error_names[] = {
     {"EACCES", EACCES}, {"EBADF", EBADF},   {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG},   {"EINVAL", EINVAL},
     {"EIO", EIO},       {"EMFILE", EMFILE}, {"ENOMEM", ENOMEM}, {"ENOSPC", ENOSPC}, {"EOVERFLOW", EOVERFLOW},
-    {"EPERM", EPERM},   {"ENOLCK", ENOLCK},
+    {"EPERM", EPERM},   {"ENOLCK", ENOLCK}, {"EINTR", EINTR},
 };
 
 // A fault that cannot be read stops the process at once: a test that asks for one must never
@@ -98,6 +99,7 @@ bool fails(const char* call) {
     if (fault.nth == 0 || std::strcmp(call, fault.call) != 0) return false;
     unsigned long const seen = ++fault.seen;
     if (seen != fault.nth && !(fault.and_after && seen > fault.nth)) return false;
+    if (fault.error == EINTR && (seen - fault.nth) % 2 == 1) return false;
     errno = fault.error;
     return true;
 }
