@@ -127,6 +127,7 @@ void remove_leftovers(const Path& copies) {
         if (temporary_owner(PathView(name))) temporaries.push_back(std::move(name));
         else if (lock_owner(PathView(name))) locks.push_back(std::move(name));
     }
+    std::sort(temporaries.begin(), temporaries.end());  // the same order on every file system
     for (const Path& name : temporaries) {
         if (at_work(copies, *temporary_owner(PathView(name)))) continue;
         Path const leftover = join(copies, name);

@@ -14,7 +14,7 @@ twin_why='is the copy of a file whose path differs only in letter case, and conv
 # Every line of $work/out.raw without the CR that ends a line on Windows.
 take_out() { tr -d '\r' <"$work/out.raw" >"$work/out"; }
 no_leftovers() {  # FOLDER: no lock file and no temporary copy of a drop anywhere below it
-    left=$(find "$1" -name 'quoxel-*.lock' -o -name 'quoxel-*.tmp')
+    left=$(find "$1" -name 'quoxel-[0-9]*.lock' -o -name 'quoxel-[0-9]*-[0-9]*.tmp')
     [ -z "$left" ] || fail "left behind: $left"
 }
 # The line of a file, whatever its number, whole.
@@ -38,12 +38,19 @@ counts_agree() {
 tree_case() {
     leftover=quoxel-4000000000-1.tmp  # no process has that id
     head -c 100 /dev/urandom >"$dir/converted/$leftover"
+    # In a folder of copies that holds no job: a dead drop's leftover, and a user's file.
+    inner=$dir/$l1/$l2/Converted
+    head -c 100 /dev/urandom >"$inner/quoxel-4000000000-2.tmp"
+    echo mine >"$inner/quoxel-4000000000-old.tmp"
     drop "$(p "$dir")"
     ended 1
     others=
     [ "$1" -eq 0 ] || others=" and $1 more path$( [ "$1" -eq 1 ] && echo ' that is' || echo 's that are') skipped or failed"
     found "$files WAV files in $folders folders$others"
     said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
+    said_line "removed: $(p "$inner/quoxel-4000000000-2.tmp") (a temporary copy left by a drop that was closed or stopped)"
+    [ ! -e "$inner/quoxel-4000000000-2.tmp" ] && [ -f "$inner/quoxel-4000000000-old.tmp" ] ||
+        fail "the folder of copies inside: $(ls "$inner")"
     said_line "not entered: $(p "$dir/link") (a folder link)"
     said_line "not entered: $(p "$dir/$l1/loop") (a folder link)"
     : >"$work/shorts"

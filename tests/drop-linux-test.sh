@@ -39,7 +39,7 @@ shown_bad=$(printf '%s' "$dir/" && printf 'caf\\xE9 \\x01.wav')
 tree_case 1
 said_line "skipped: $dir/$l1/pipe.wav (not a regular file but a FIFO)"
 said "] converted: $shown_bad"
-[ "$(wc -l <"$work/out")" -eq $((files + 9)) ] || fail "not one line per file: $(cat "$work/out")"
+[ "$(wc -l <"$work/out")" -eq $((files + 10)) ] || fail "not one line per file: $(cat "$work/out")"
 [ "$(stat -c %a "$dir/converted/a b.wav" "$dir/converted/x.wav")" = "664
 775" ] || fail "the copy and its folder do not follow the umask"
 
@@ -111,6 +111,42 @@ wait
 status=$(cat "$work/status")
 ended 0
 (cd "$expect" && copies_exact $(find . -type f))
+# The new lock file lost meanwhile, as to a drop that took it for a dead drop's: the run makes
+# another, and leaks no descriptor (the fault injector counts those open at its end).
+rm -rf "$dir/converted"
+timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1
+fds=$(cat "$work/fds")
+rm -rf "$dir/converted"
+(status=0 && timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:late QUOXEL_FAIL_FDS="$work/fds" "$drop_program" \
+    "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+for _ in $(seq 1 500); do
+    lock=$(find "$dir/converted" -name 'quoxel-*.lock' 2>/dev/null) || true
+    [ -z "$lock" ] || break
+    sleep 0.01
+done
+rm "$lock"
+wait
+status=$(cat "$work/status")
+ended 0
+[ "$(cat "$work/fds")" -eq "$fds" ] || fail "a lost lock file leaked a descriptor: $(cat "$work/fds") open, not $fds"
+(cd "$expect" && copies_exact $(find . -type f))
+
+# ---- Temporary copies: a dead drop's go, a live drop's and a user's file stay ----
+dir=$work/sweep expect=$work/sweep-expect originals=$work/sweep-originals
+add_file a.wav 3000
+mkdir -p "$dir/converted"
+: >"$dir/converted/quoxel-100.lock"
+for i in $(seq 1 10); do echo dead >"$dir/converted/quoxel-40000000$i-1.tmp"; done
+echo live >"$dir/converted/quoxel-100-1.tmp"  # listed before every dead one
+echo mine >"$dir/converted/quoxel-12-3x.tmp"  # a user's file, no temporary copy
+flock -x "$dir/converted/quoxel-100.lock" sleep 3 &
+sleep 0.5
+drop "$dir"
+wait
+ended 0
+[ "$(grep -c '^removed: .* (a temporary copy left by a drop that was closed or stopped)$' "$work/out")" -eq 10 ] &&
+    [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] ||
+    fail "the sweep of temporary copies: $(cat "$work/out"); left: $(ls "$dir/converted")"
 
 # ---- A failure of each file call the conversion makes ----
 # Each call is failed in turn, from the first to the last that a run makes (the fault injector

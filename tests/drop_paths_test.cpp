@@ -88,7 +88,8 @@ TEST(DropPaths, TemporaryCopiesAreToldByTheirName) {
         EXPECT_FALSE(lock_owner(name)) << name;
     }
     for (const wchar_t* name : {L"quoxel-4321.tmp", L"quoxel--1.tmp", L"quoxel-12-.tmp", L"quoxel-1x-2.tmp",
-                                L"quoxel-1-2.tmp.wav", L"quoxel-4294967296-1.tmp", L"my quoxel-1-2.tmp"}) {
+                                L"quoxel-1-2.tmp.wav", L"quoxel-4294967296-1.tmp", L"my quoxel-1-2.tmp",
+                                L"quoxel-12-x.tmp", L"quoxel-12-3x.tmp", L"quoxel-4000000000-old.tmp"}) {
         EXPECT_FALSE(temporary_owner(name)) << name;  // a user's file is never taken for a leftover
     }
 }

@@ -19,7 +19,8 @@
 // as a failed close does. Every other call goes to the C library unchanged. Calls are counted
 // across threads. When QUOXEL_FAIL_CALLS names a file, the number of calls of CALL that the
 // process made is written there as it exits, so that a test can fail each of them in turn. It is
-// never installed or packaged.
+// never installed or packaged. When QUOXEL_FAIL_FDS names a file, the number of descriptors open
+// as the process exits is written there.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -102,6 +103,19 @@ bool fails(const char* call) {
     if (fault.error == EINTR && (seen - fault.nth) % 2 == 1) return false;
     errno = fault.error;
     return true;
+}
+
+// The number of descriptors still open as the process exits, for QUOXEL_FAIL_FDS: a test of a
+// descriptor that a program leaks.
+__attribute__((destructor)) void write_descriptors() {
+    const char* const file = std::getenv("QUOXEL_FAIL_FDS");
+    if (file == nullptr) return;
+    int open_now = 0;
+    for (int fd = 0; fd < 1024; ++fd) open_now += fcntl(fd, F_GETFD) != -1;
+    if (FILE* const out = std::fopen(file, "w")) {
+        std::fprintf(out, "%d\n", open_now);
+        std::fclose(out);
+    }
 }
 
 // The number of calls of the fault's call, for QUOXEL_FAIL_CALLS.
