@@ -186,6 +186,20 @@ forms_case() {
     copies_exact ./menu.wav ./menu2.wav ./music.wav ./other.wav
 }
 
+# order_case: on one thread the lines of a folder's files come in the order of their names,
+# whatever order the folder lists them in.
+order_case() {
+    dir=$work/O expect=$work/O-expect originals=$work/O-originals
+    for name in c0.wav a2.wav A.wav.wav b1.wav a.wav; do add_file "$name" 3000; done
+    export QUOXEL_DROP_THREADS=1
+    drop "$(p "$dir")"
+    unset QUOXEL_DROP_THREADS
+    ended 0
+    [ "$(sed -n 's/^\[[0-9]*\/5\] converted: //p' "$work/out" | tr '\n' ' ')" = \
+        "$(for n in a.wav A.wav.wav a2.wav b1.wav c0.wav; do printf '%s ' "$(p "$dir/$n")"; done)" ] ||
+        fail "not in the order of their names: $(cat "$work/out")"
+}
+
 # full_case: a full disk: the copy fails, and nothing of it stays. The file size limit stands for
 # the full disk; its signal is ignored, as Wine would otherwise die.
 full_case() {

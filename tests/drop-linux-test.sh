@@ -22,6 +22,11 @@ drop_to() {
     timeout 60 "$drop_program" "$@" </dev/null >"$out" 2>&1 || status=$?
 }
 start_drop() { "$drop_program" "$@" </dev/null >"$work/out.raw" 2>&1 & }
+drop_closing() {
+    status=0 closing=$1
+    shift
+    eval "timeout 60 \"\$drop_program\" \"\$@\" </dev/null $closing" || status=$?
+}
 p() { printf '%s' "$1"; }
 in_copies() { printf 'converted/%s' "$1"; }
 missing_text='No such file or directory' folds_case=no
@@ -70,6 +75,32 @@ found "3 WAV files in 2 folders"
 said_line "0 converted, 3 skipped, 0 failed."
 
 forms_case
+
+order_case
+
+# ---- Closed standard descriptors ----
+# closed_case: with standard input, output or error closed, or both outputs, no line is written
+# into a copy or anywhere in converted: the files that convert get exact copies, the others none.
+closed_case() {
+    dir=$work/C expect=$work/C-expect originals=$work/C-originals
+    for i in $(seq 100 199); do add_file "$i.wav" 2000 && add_file "short $i.wav" 2; done
+    copies=$(cd "$expect" && find . -type f -size +1k | LC_ALL=C sort)
+    for closing in '>&- 2>/dev/null' '2>&- >/dev/null' '>&- 2>&-' '<&- >/dev/null 2>&1'; do
+        rm -rf "$dir/converted"
+        drop_closing "$closing" "$(p "$dir")"
+        ended 1
+        # shellcheck disable=SC2086 # one path per line
+        (IFS='
+'; copies_exact $copies) || fail "with $closing"
+    done
+}
+closed_case
+# What holds the closed descriptors' places at the end of a run: /dev/null, as in a run with all
+# three open, and no file of its own.
+timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1 || true
+fds=$(cat "$work/fds")
+timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" <&- >&- 2>&- || true
+[ "$(cat "$work/fds")" -eq "$fds" ] || fail "closed descriptors: $(cat "$work/fds") open at the end, not $fds"
 
 full_case
 said "] failed: $dir/big.wav (cannot write the copy: File too large)"

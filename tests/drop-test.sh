@@ -111,6 +111,12 @@ copies_exact ".$levels/e.wav"
 
 forms_case
 
+order_case
+
+# A standard handle that is not valid is never written, but Wine itself hangs before the program
+# starts when a standard descriptor is closed, so only the Linux test closes them.
+echo "drop-test: closed standard handles not tried: Wine hangs when started with a descriptor closed"
+
 full_case
 
 # ---- A file that another program is writing cannot be opened: no copy, and the original as it was ----
