@@ -36,12 +36,14 @@ void walk(const Path& top, Work& work) {
     Path const copies = join(top, text("converted"));
     std::size_t const jobs_before = work.jobs.size();
     std::vector<Path> pending{Path()};  // relative to the top
+    bool listed_all = true;  // what could not be listed may hold WAV files
     while (!pending.empty()) {
         Path const relative = std::move(pending.back());
         pending.pop_back();
         Path const folder = relative.empty() ? top : join(top, relative);
         Listing const listing = list_folder(folder, relative.empty());
         if (!listing.opened) {
+            listed_all = false;
             note(work, Note::Verdict::failed, readable(folder),
                  text("cannot list the folder: ") + system_text(listing.error));
             continue;
@@ -64,6 +66,7 @@ void walk(const Path& top, Work& work) {
             }
         }
         if (listing.error != 0) {
+            listed_all = false;
             note(work, Note::Verdict::failed, readable(folder),
                  text("cannot list the whole folder: ") + system_text(listing.error));
         }
@@ -76,7 +79,7 @@ void walk(const Path& top, Work& work) {
         pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
                        std::make_move_iterator(folders.rend()));
     }
-    if (work.jobs.size() == jobs_before) {
+    if (work.jobs.size() == jobs_before && listed_all) {
         note(work, Note::Verdict::failed, readable(top), text("no .wav file in this folder or in a folder below it"));
     }
 }

@@ -1,12 +1,14 @@
 #!/bin/sh
-# drop-casefold-test.sh DROP: quoxel-drop writing its copies to a case-insensitive mount, as an SD
+# drop-casefold-test.sh DROP PRELOAD TOOL: quoxel-drop writing its copies to a case-insensitive mount, as an SD
 # card or a shared drive is: an exFAT image mounted through FUSE, which also has neither
 # RENAME_NOREPLACE nor links. Names that the mount folds into one, by letter case or in another
 # script, must give one copy and the case-twin line, never "already converted"; a second run says
-# the same. Needs root, a loop device, mkfs.exfat and mount.exfat-fuse; without them it says so
+# the same. There each file call is failed in turn (PRELOAD, the fault injector), the rename under
+# the folder's lock included: a run ends well or names a failure, and never leaves a temporary
+# copy or a copy that is not whole. Needs root, a loop device, mkfs.exfat and mount.exfat-fuse; without them it says so
 # and ends with status 77, which CTest reports as skipped.
 set -eu
-drop_program=$1
+drop_program=$1 preload=$2 tool=$3  # TOOL converts the expected copies
 . "$(dirname "$0")/common.sh"
 ulimit -S -f 65536
 
@@ -74,3 +76,37 @@ sed 's/^\[[0-9]*\/2\] //' "$work/out" | grep -qxF "skipped: $tree/sub/z.wav (alr
 cmp -s "$work/mount/F/Sub/z.wav" "$tree/sub/z.wav" && fail "z.wav's copy is not converted"
 [ "$(find "$work/mount/F" -type f | wc -l)" -eq 2 ] || fail "the mount holds: $(find "$work/mount/F")"
 echo "drop-casefold-test: names that the mount folds into one get one copy and the case-twin line"
+
+# ---- A failure of each file call, with the copies on the mount ----
+dir=$work/faults expect=$work/faults-expect originals=$work/faults-originals
+mkdir -p "$work/mount/faults"
+add_file a.wav 3000 && add_file sub/b.wav 3000
+ln -s "$work/mount/faults" "$dir/converted"
+faulty() {  # CALL N ERROR: the run, with the Nth call of CALL failing with ERROR
+    find "$work/mount/faults" -mindepth 1 -delete
+    status=0
+    timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:$3" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
+        "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
+}
+# The folder's open for its lock fails as a full descriptor table does.
+for fault in open:EMFILE read:EIO write:EIO close:EIO flock:EIO renameat2:EIO link:EIO rename:EIO; do
+    call=${fault%:*} error=${fault#*:}
+    faulty "$call" 1000000 "$error"
+    [ "$status" -eq 0 ] || fail "$call: status $status: $(cat "$work/out")"
+    calls=$(cat "$work/calls") failed=0
+    [ "$calls" -gt 0 ] || fail "a run makes no call of $call"
+    for n in $(seq 1 "$calls"); do
+        faulty "$call" "$n" "$error"
+        case $status in
+        0) (cd "$work/mount/faults" && [ "$(find . -type f | sort)" = "$(printf './a.wav\n./sub/b.wav')" ]) &&
+            cmp -s "$work/mount/faults/a.wav" "$expect/a.wav" && cmp -s "$work/mount/faults/sub/b.wav" "$expect/sub/b.wav" ||
+            fail "$call $n of $calls: $(cat "$work/out"); the mount holds $(find "$work/mount/faults")" ;;
+        1) grep -qE '^(\[[0-9]+/[0-9]+\] )?failed: ' "$work/out" || fail "$call $n of $calls: no failure named: $(cat "$work/out")"
+           failed=$((failed + 1)) ;;
+        *) fail "$call $n of $calls: status $status: $(cat "$work/out")" ;;
+        esac
+        [ -z "$(find "$work/mount/faults" -name 'quoxel-*')" ] || fail "$call $n of $calls left $(find "$work/mount/faults" -name 'quoxel-*')"
+    done
+    [ "$failed" -gt 0 ] || fail "no failure of $call is reported"
+done
+echo "drop-casefold-test: each file call failed in turn on the mount, the locked rename's included"

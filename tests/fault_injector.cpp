@@ -12,8 +12,8 @@
 //                  lock meanwhile, as another process may
 //
 // CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
-// of the tool; or read, write, close, mkdir, flock, renameat2 or link, the other calls that the
-// drop program makes on files. The names that 64-bit file offsets give some of them (fopen64,
+// of the tool; or read, write, close, mkdir, flock, renameat2, link or rename, the other calls
+// that the drop program makes on files. The names that 64-bit file offsets give some of them (fopen64,
 // fseeko64, ...) and the fortified __fread_chk and __open_2 count as the plain name. A failing
 // call does nothing and returns the function's failure value, except fclose and close, which close first,
 // as a failed close does. Every other call goes to the C library unchanged. Calls are counted
@@ -52,7 +52,7 @@ Fault fault;
 
 constexpr const char* calls[] = {"open",  "fcntl", "signal", "fopen", "setvbuf", "fseeko", "ftello",
                                  "fread", "fwrite", "fclose", "read",  "write",   "close", "mkdir",
-                                 "flock", "renameat2", "link"};
+                                 "flock", "renameat2", "link", "rename"};
 
 // The errno values a test may ask for, by name.
 struct ErrorName {
@@ -282,6 +282,9 @@ int renameat2(int from_folder, const char* from, int to_folder, const char* to, 
 }
 int link(const char* from, const char* to) noexcept {
     return fails("link") ? -1 : next<int(const char*, const char*)>("link")(from, to);
+}
+int rename(const char* from, const char* to) noexcept {
+    return fails("rename") ? -1 : next<int(const char*, const char*)>("rename")(from, to);
 }
 
 }  // extern "C"
