@@ -50,6 +50,7 @@ void open_standard_streams() {
     DWORD const which[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (int i = 0; i < 2; ++i) {
         HANDLE const handle = GetStdHandle(which[i]);
+        SetLastError(NO_ERROR);  // GetFileType fails, or finds a type it does not know, as FILE_TYPE_UNKNOWN
         bool const valid = handle != nullptr && handle != INVALID_HANDLE_VALUE &&
                            (GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR);
         streams[i] = valid ? handle : nullptr;
