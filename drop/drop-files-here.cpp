@@ -49,8 +49,8 @@ int wmain(int argc, wchar_t* argv[]) {
 
     drop::Counts const counts = drop::drop_files(std::span<const wchar_t* const>(argv + 1, static_cast<std::size_t>(argc - 1)), stop);
     drop::cleaned_up();
-    bool const stopped = stop;  // not a Ctrl+C while it waits for Enter, after the work
     drop::wait_if_alone_in_window();
-    if (stopped) return 130;  // as a shell reports a program that Ctrl+C ended
+    // As the last line says: not a Ctrl+C after it, or while the window waits for Enter.
+    if (counts.stopped) return 130;  // as a shell reports a program that Ctrl+C ended
     return counts.failed == 0 ? 0 : 1;
 }

@@ -81,7 +81,8 @@ int run(int argc, char* argv[]) {
         drop::drop_files(std::span<const char* const>(argv + first, static_cast<std::size_t>(argc - first)), stop);
     // After Ctrl+C too the window stays until Enter, so that the summary can be read; not once
     // the window is gone (SIGHUP) or the system asks the program to end (SIGTERM).
-    int const signal = drop::stopping_signal();
+    // The status agrees with the last line: a signal after it, once the work is done, is none.
+    int const signal = counts.stopped ? drop::stopping_signal() : 0;
     if (wait && (signal == 0 || signal == SIGINT)) drop::wait_for_enter();
     if (signal != 0) return 128 + signal;  // as a shell reports a program that the signal ended
     return counts.failed == 0 ? 0 : 1;
