@@ -92,9 +92,9 @@ tree_case() {
 # folder of copies that is a link (as a mount point is), a mirrored folder that is a file, more
 # failures than the recap repeats, and a link to the tree's copies.
 bad_tree() {
-    mkdir -p "$bad/twins" "$bad/in place/converted/b.wav" "$bad/empty" "$bad/cfile" "$bad/T/real" "$bad/T/converted" \
+    mkdir -p "$bad/T/Sub" "$bad/T/sub" "$bad/twins" "$bad/in place/converted/b.wav" "$bad/empty" "$bad/cfile" "$bad/T/real" "$bad/T/converted" \
         "$bad/M/elsewhere" "$bad/F/sub" "$bad/F/converted" "$bad/shorts"
-    for f in twins/A.wav twins/a.wav "in place/b.wav" cfile/c.wav T/converted/r.wav M/m.wav F/sub/d.wav; do
+    for f in T/Sub/x.wav T/sub/x.wav twins/A.wav twins/a.wav "in place/b.wav" cfile/c.wav T/converted/r.wav M/m.wav F/sub/d.wav; do
         head -c 3000 /dev/urandom >"$bad/$f"
     done
     head -c 3000 /dev/urandom >"$bad/empty/song.wave"
@@ -114,10 +114,13 @@ bad_case() {
         "" "$(p "$work/missing.wav")" "$(p "$bad/T")" "$(p "$bad/M")" "$(p "$bad/F")" "$(p "$bad/shorts")" "$@"
     ended 1
     said "converted: $(p "$bad/twins/A.wav")"
+    said "converted: $(p "$bad/T/Sub/x.wav")"
     if [ "$folds_case" = yes ]; then
         said "failed: $(p "$bad/twins/a.wav") ($(in_copies a.wav) $twin_why)"
+        said "failed: $(p "$bad/T/sub/x.wav") ($(in_copies sub/x.wav) $twin_why)"
     else
         said "converted: $(p "$bad/twins/a.wav")"
+        said "converted: $(p "$bad/T/sub/x.wav")"
     fi
     said "skipped: $(p "$bad/T/real/alias.wav") (a link to a converted copy)"
     [ ! -e "$bad/T/converted/real/alias.wav" ] || fail "a link into the copies was converted again"

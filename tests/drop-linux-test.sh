@@ -59,9 +59,14 @@ said_line "skipped: $dir/converted/a b.wav (a converted copy itself)"
 said_line "skipped: $dir/$l1/pipe.wav (not a regular file but a FIFO)"
 said "converted: $bad/given link/g.wav"
 [ -f "$bad/given/converted/g.wav" ] || fail "no copy in a folder link given itself"
-said_line "4 converted, 5 skipped, 29 failed."
-[ "$(grep -c '^\[' "$work/out")" -eq 31 ] || fail "not one numbered line per file: $(cat "$work/out")"
+said_line "6 converted, 5 skipped, 29 failed."
+[ "$(grep -c '^\[' "$work/out")" -eq 33 ] || fail "not one numbered line per file: $(cat "$work/out")"
 recapped 29
+# Folders whose names differ only in letter case: both copies here, and both found again.
+drop "$bad/T"
+ended 0
+said "skipped: $bad/T/Sub/x.wav (already converted: converted/Sub/x.wav exists)"
+said "skipped: $bad/T/sub/x.wav (already converted: converted/sub/x.wav exists)"
 
 # ---- A file and the folders that hold it, given by relative paths and other spellings ----
 folders_case
@@ -213,6 +218,8 @@ for interrupted in read:1:EINTR write:1:EINTR read:1+:EINTR write:1+:EINTR; do
     rm -rf "$dir/converted"
     timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=$interrupted "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
         fail "$interrupted: $(cat "$work/out")"
+    said_line "2 converted, 0 skipped, 0 failed."  # and every line of it
+    [ "$(wc -l <"$work/out")" -eq 4 ] || fail "$interrupted: lines lost: $(cat "$work/out")"
     copies_exact ./a.wav ./sub/b.wav
 done
 # Where a file system refuses RENAME_NOREPLACE, a second link and the removal of the first name.
@@ -222,6 +229,16 @@ rm -rf "$dir/converted"
 timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=renameat2:1+:EINVAL "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
     fail "without RENAME_NOREPLACE: $(cat "$work/out")"
 copies_exact ./a.wav ./sub/b.wav
+
+# A folder that cannot be listed is named, and the walk goes on to the folders after it.
+dir=$work/unlisted expect=$work/unlisted-expect originals=$work/unlisted-originals
+add_file a/x.wav 3000 && add_file b/y.wav 3000
+status=0
+timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=open:2:EACCES "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+    status=$?
+ended 1
+said_line "failed: $dir/a (cannot list the folder: Permission denied)"
+said "] converted: $dir/b/y.wav"
 
 # ---- The options, and the wait for Enter in a terminal ----
 drop --version && ended 0 && said_line "quoxel-drop $(sed -n 's/^project(quoxel VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")"

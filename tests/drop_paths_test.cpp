@@ -9,6 +9,7 @@
 
 #include "copy.hpp"
 #include "paths.hpp"
+#include "pool.hpp"
 #include "summary.hpp"
 #include "walk.hpp"
 
@@ -165,6 +166,8 @@ TEST(DropPaths, NamesOrderLetterCaseAside) {
              Case{"\xCE\xA3", "\xCF\x83", 0},                                                         // Σ σ
              Case{"\xC4\x80", "\xC4\x81", 0}, Case{"\xC5\xBD", "\xC5\xBE", 0},                     // Ā ā, Ž ž
              Case{"\xC5\xB8", "\xC3\xBF", 0}, Case{"\xEF\xBC\xA1", "\xEF\xBD\x81", 0},           // Ÿ ÿ, Ａ ａ
+             Case{"\xCE\x91", "\xCE\xB1", 0},                                                         // Α α
+             Case{"\xE0\xA0\x80", "\xE0\xA0\x81", -1},  // U+0800, the first of three bytes, and U+0801
              Case{"\xC3\x97", "\xC3\xB7", -1},  // × and ÷ are no letters
              Case{"\xC4\xB8", "\xC4\xB9", -1},  // nor is ĸ the small Ĺ
              Case{"a.wav", "B.wav", -1}, Case{"a", "a.wav", -1}, Case{"z.wav", "\xC3\xA9.wav", -1},
@@ -213,6 +216,20 @@ Given job(const Path& copies, std::string_view relative) {
     return {join(parent(copies), local(relative)), copies, local(relative)};
 }
 
+// Two threads for each processor, from 2 to 8, unless QUOXEL_DROP_THREADS says from 1 to 64.
+TEST(DropPaths, ThreadsForTheMachine) {
+    struct Case {
+        std::size_t processors;
+        const char* setting;
+        std::size_t threads;
+    };
+    for (const Case& c : {Case{0, nullptr, 2}, Case{1, nullptr, 2}, Case{2, nullptr, 4}, Case{3, nullptr, 6},
+                          Case{16, nullptr, 8}, Case{2, "1", 1}, Case{2, "64", 64}, Case{2, "65", 4}, Case{2, "0", 4},
+                          Case{2, "x", 4}}) {
+        EXPECT_EQ(threads_for(c.processors, c.setting), c.threads) << c.processors << " " << (c.setting ? c.setting : "");
+    }
+}
+
 // A folder's names stand in one order whatever order its listing gives.
 TEST(DropPaths, AFoldersNamesStandInOneOrder) {
     const auto names = [](std::initializer_list<std::string_view> list) {
@@ -252,6 +269,8 @@ TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
                   {in_g("Sub/x.wav"), in_g("sub/x.wav"), in_g("sub/y.wav")}, {false, true, false}, 2},
              Case{"case twin files", {job(g, "A.wav"), job(g, "a.wav")}, {in_g("A.wav"), in_g("a.wav")},
                   {false, true}, 1},
+             Case{"files of two folders given in turn", {job(g, "a/x.wav"), job(g, "b/y.wav"), job(g, "a/z.wav")},
+                  {in_g("a/x.wav"), in_g("b/y.wav"), in_g("a/z.wav")}, {false, false, false}, 2},
          }) {
         Work work;
         for (const Given& one : c.given) add_job(work, one.source, one.copies, one.relative.size());
