@@ -1,3 +1,5 @@
+// A drop from its arguments to its summary, the same on every platform: the walk, the first
+// line, the notes, the conversion, the failures once more and the counts last.
 #include "drop.hpp"
 
 #include <algorithm>
