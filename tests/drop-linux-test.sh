@@ -187,7 +187,8 @@ ended 0
 # ---- A failure of each file call the conversion makes ----
 # Each call is failed in turn, from the first to the last that a run makes (the fault injector
 # counts them): a run either ends well with exact copies, or names a failure and ends with status
-# 1; it never leaves a temporary copy or a lock file, and never changes an original.
+# 1, naming each folder it could not make by its own path; it never leaves a temporary copy or a
+# lock file, and never changes an original.
 dir=$work/faults expect=$work/faults-expect originals=$work/faults-originals
 add_file a.wav 3000 && add_file sub/b.wav 3000
 faulty() {  # CALL N: the run, with the Nth call of CALL failing
@@ -205,7 +206,9 @@ for call in open read write close mkdir flock renameat2; do
         faulty "$call" "$n"
         case $status in
         0) copies_exact ./a.wav ./sub/b.wav ;;
-        1) echo "$call $n" >"$work/which" && said "failed: " && failed=$((failed + 1)) && no_leftovers "$dir" && find "$dir/converted" -type f 2>/dev/null |
+        1) echo "$call $n" >"$work/which" && said "failed: " &&
+            { ! grep -qF 'the folder converted/:' "$work/out" || fail "$call $n: $(cat "$work/out")"; } &&
+            failed=$((failed + 1)) && no_leftovers "$dir" && find "$dir/converted" -type f 2>/dev/null |
             while IFS= read -r copy; do cmp -s "$copy" "$expect/${copy#"$dir/converted/"}" || fail "$copy is not whole"; done ;;
         *) fail "$call $n of $calls: status $status: $(cat "$work/out")" ;;
         esac
