@@ -287,10 +287,10 @@ bool others_at_work(const Session& session, const Path& copies) {
 void remove_empty_folders(Session& session) {
     std::stable_sort(session.made.begin(), session.made.end(),
                      [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
-    std::vector<int> alone(session.folders.size(), -1);  // -1: not yet asked
+    std::vector<std::optional<bool>> alone(session.folders.size());  // asked once per folder of copies
     for (const auto& [index, folder] : session.made) {
-        if (alone[index] < 0) alone[index] = others_at_work(session, session.folders[index].path) ? 0 : 1;
-        if (alone[index] == 1) remove_folder(folder);
+        if (!alone[index]) alone[index] = !others_at_work(session, session.folders[index].path);
+        if (*alone[index]) remove_folder(folder);
     }
 }
 

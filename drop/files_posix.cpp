@@ -139,11 +139,6 @@ bool listed(Names& listing, const std::string& folder, std::string_view name, bo
     return std::binary_search(listing.names.begin(), listing.names.end(), name);
 }
 
-// Opens the lock file `lock` for a look at it, never following a link and never waiting.
-int open_lock(const std::string& lock, int flags) {
-    return ::open(lock.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-}
-
 }  // namespace
 
 Files& system_files() {
@@ -210,7 +205,7 @@ bool spelled_as(const Path& copies, PathView relative) {
 // its own meanwhile.
 bool at_work(const Path& copies, std::uint32_t owner) {
     std::string const lock = join(copies, lock_name<char>(owner));
-    int const fd = open_lock(lock, O_RDONLY);
+    int const fd = ::open(lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     bool const held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     if (!held) ::unlink(lock.c_str());

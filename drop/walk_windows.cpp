@@ -78,11 +78,10 @@ Listing list_folder(const Path& folder, bool) {
 Given look_up(const wchar_t* argument) {
     Given given;
     DWORD error = 0;
-    std::wstring_view written = argument;
-    if (written.size() > 1 && written.ends_with(L'"')) written.remove_suffix(1);
-    std::wstring const path_given(written);
-    std::wstring const full = full_path(path_given.c_str(), error);
-    if (full.empty()) return {{}, argument, {}, Entry::Type::file, error};
+    std::wstring written = argument;
+    if (written.size() > 1 && written.ends_with(L'"')) written.pop_back();
+    std::wstring const full = full_path(written.c_str(), error);
+    if (full.empty()) return {{}, written, {}, Entry::Type::file, error};
     std::wstring const path = long_path(full, error);
     if (path.empty()) return {{}, full, {}, Entry::Type::file, error};
     given.shown = path;
