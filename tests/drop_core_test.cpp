@@ -269,12 +269,14 @@ TEST(DropCore, EveryJobOfAPoolRunsAndIsReportedOnce) {
     }
 }
 
-// A drop of many files stopped in the middle: no file starts after the stop, every copy is whole
-// or absent, no temporary file is left, every result reaches the calling thread once, and what
-// did not run is told.
+// A drop of many files stopped in the middle, by a job itself, so that the stop comes at the same
+// point whatever the machine's load: no file starts after the stop but those that had already
+// passed the pool's check, the job at work when it came is discarded, every copy is whole or
+// absent, no temporary file is left, every result reaches the calling thread once, and what did
+// not run is told.
 TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
     ScratchDir dir;
-    std::size_t const count = 300;
+    std::size_t const count = 300, stopping = 50, threads = 4;
     std::vector<Bytes> expected(count);
     for (std::size_t i = 0; i < count; ++i) {
         Bytes bytes = random_bytes(3000 + i, static_cast<unsigned>(i));
@@ -287,26 +289,34 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
     std::atomic<bool> stop{false};
     std::thread::id const caller = std::this_thread::get_id();
     std::vector<int> reported(count, 0);
-    std::size_t started_after_stop = 0;
+    std::vector<Copy::Step> steps(count, Copy::Step::open);
+    std::atomic<std::size_t> started_after_stop{0};
     std::size_t const ran = run_pool<Copy>(
-        count, 4, stop,
+        count, threads, stop,
         [&](std::size_t i, std::span<std::uint8_t> buffer) {
-            if (stop.load()) ++started_after_stop;  // only ever read after the pool's own check
+            if (stop.load()) ++started_after_stop;
+            if (i == stopping) stop = true;  // before its first block: its copy is discarded
             std::string const name = std::to_string(i) + ".wav";
             return copy_converted(system_files(), dir.path(name), dir.path("converted/" + name + ".tmp"),
                                   dir.path("converted/" + name), buffer.first(1024), stop);
         },
-        [&](std::size_t i, const Copy&) {
+        [&](std::size_t i, const Copy& outcome) {
             EXPECT_EQ(std::this_thread::get_id(), caller);
             ++reported[i];
-            if (i == 50) stop = true;
+            steps[i] = outcome.step;
         });
-    EXPECT_LT(ran, count);
-    EXPECT_LE(started_after_stop, 4U);  // at most the jobs that had passed the check
+    // The jobs are taken in order: those before the stopping one, it, and at most one more on
+    // each other thread.
+    EXPECT_GT(ran, stopping);
+    EXPECT_LE(ran, stopping + threads);
+    EXPECT_LE(started_after_stop.load(), threads - 1);
+    EXPECT_EQ(steps[stopping], Copy::Step::stopped);
     std::size_t whole = 0;
     for (std::size_t i = 0; i < count; ++i) {
         std::string const copy = dir.path("converted/" + std::to_string(i) + ".wav");
-        EXPECT_LE(reported[i], 1);
+        if (i <= stopping) EXPECT_EQ(reported[i], 1) << i;
+        else EXPECT_LE(reported[i], 1) << i;
+        EXPECT_EQ(exists(copy), reported[i] == 1 && steps[i] == Copy::Step::done) << i;
         if (!exists(copy)) continue;
         EXPECT_EQ(read_file(copy), expected[i]) << i;
         ++whole;
