@@ -51,7 +51,7 @@ head -c 3000 /dev/urandom >"$work/My Sounds/sfx/door.wav"
 cp "$work/My Sounds/sfx/door.wav" "$work/expected.wav" && quoxel "$work/expected.wav"
 # shellcheck disable=SC2086 # the Exec line's words, as the desktop splits them
 set -- ${exec_line%%%F} "$work/My Sounds"
-timeout 60 "$@" </dev/null >"$work/out" 2>&1 || fail "the Exec line failed: $(cat "$work/out")"
+timeout -k 5 60 "$@" </dev/null >"$work/out" 2>&1 || fail "the Exec line failed: $(cat "$work/out")"
 cmp -s "$work/expected.wav" "$work/My Sounds/converted/sfx/door.wav" || fail "the dropped folder was not converted"
 
 # The service menus: valid but for the keys that only Plasma's menus have, on folders and WAV

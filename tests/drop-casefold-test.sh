@@ -44,7 +44,7 @@ twin_why='is the copy of a file whose path differs only in letter case, and conv
 
 for round in 1 2; do
     status=0
-    timeout 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
+    timeout -k 5 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
     [ "$status" -eq 1 ] || fail "round $round: status $status: $(cat "$work/out")"
     for pair in "Sub/x.wav sub/x.wav" "A.wav a.wav" "É.wav é.wav"; do
         set -- $pair
@@ -68,7 +68,7 @@ head -c 3000 /dev/urandom >"$tree/Sub/x.wav" && head -c 3000 /dev/urandom >"$tre
 ln -s "$work/mount/F" "$tree/converted"
 for round in 1 2; do
     status=0
-    timeout 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
+    timeout -k 5 60 "$drop_program" "$tree" </dev/null >"$work/out" 2>&1 || status=$?
     [ "$status" -eq 0 ] || fail "no twin, round $round: status $status: $(cat "$work/out")"
 done
 sed 's/^\[[0-9]*\/2\] //' "$work/out" | grep -qxF "skipped: $tree/sub/z.wav (already converted: converted/sub/z.wav exists)" ||
@@ -85,7 +85,7 @@ ln -s "$work/mount/faults" "$dir/converted"
 faulty() {  # CALL N ERROR: the run, with the Nth call of CALL failing with ERROR
     find "$work/mount/faults" -mindepth 1 -delete
     status=0
-    timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:$3" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
+    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:$3" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
         "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
 }
 # The folder's open for its lock fails as a full descriptor table does.

@@ -27,7 +27,7 @@ windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 drop_from() {
     status=0 from=$1 out=$2
     shift 2
-    LC_ALL=C.UTF-8 timeout 120 "$wine" "$from/drop-files-here.exe" "$@" </dev/null >"$out.crlf" 2>&1 || status=$?
+    LC_ALL=C.UTF-8 timeout -k 5 120 "$wine" "$from/drop-files-here.exe" "$@" </dev/null >"$out.crlf" 2>&1 || status=$?
     tr -d '\r' <"$out.crlf" >"$out"  # lines end in CRLF, as on Windows
 }
 drop_to() { drop_from "$programs" "$@"; }

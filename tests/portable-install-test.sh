@@ -28,7 +28,7 @@ mkdir -p "$home/.local/share/applications" "$work/drop" "$work/bin"
 echo '[Desktop Entry]' > "$home/.local/share/applications/another.desktop"
 chown -R "$uid:$uid" "$home" "$work/drop"
 as_user() {
-    timeout 60 setpriv --reuid="$uid" --regid="$uid" --clear-groups \
+    timeout -k 5 60 setpriv --reuid="$uid" --regid="$uid" --clear-groups \
         env -i HOME="$home" PATH="$work/bin:/usr/bin:/bin" "$@" </dev/null >"$work/out" 2>&1
 }
 as_user test -r "$tarball" || { echo "SKIP: a user who is not root cannot reach $tarball"; exit 77; }

@@ -44,7 +44,7 @@ if [ "$status" -ne 127 ]; then
     enter='unshare -r'
 fi
 # shellcheck disable=SC2086 # $enter is a command and its option, or nothing
-in_root() { status=0; timeout 60 $enter chroot "$root" "$@" >"$work/out" 2>&1 || status=$?; }
+in_root() { status=0; timeout -k 5 60 $enter chroot "$root" "$@" >"$work/out" 2>&1 || status=$?; }
 
 in_root /quoxel-drop /sounds
 ended 1

@@ -42,7 +42,7 @@ run() {
         (cd "$dir" && PATH="$(dirname "$tool"):$PATH" sh -c "$(recipe sh)") 2> "$work/err"
     else
         (cd "$dir" && LC_ALL=C.UTF-8 WINEPATH="Z:$(printf '%s' "$windows_dir" | tr / '\\')" \
-            timeout 120 "$wine" cmd /c convert.cmd </dev/null) 2> "$work/err"
+            timeout -k 5 120 "$wine" cmd /c convert.cmd </dev/null) 2> "$work/err"
     fi
 }
 unchanged() { cmp -s "$dir/$1" "$originals/$1" || fail "$1 changed"; }
