@@ -19,13 +19,13 @@ dir=$work/tree expect=$work/expect originals=$work/originals
 drop_to() {
     status=0 out=$1
     shift
-    timeout 60 "$drop_program" "$@" </dev/null >"$out" 2>&1 || status=$?
+    timeout -k 5 60 "$drop_program" "$@" </dev/null >"$out" 2>&1 || status=$?
 }
 start_drop() { "$drop_program" "$@" </dev/null >"$work/out.raw" 2>&1 & }
 drop_closing() {
     status=0 closing=$1
     shift
-    eval "timeout 60 \"\$drop_program\" \"\$@\" </dev/null $closing" || status=$?
+    eval "timeout -k 5 60 \"\$drop_program\" \"\$@\" </dev/null $closing" || status=$?
 }
 p() { printf '%s' "$1"; }
 in_copies() { printf 'converted/%s' "$1"; }
@@ -62,6 +62,14 @@ said "converted: $bad/given link/g.wav"
 said_line "6 converted, 5 skipped, 29 failed."
 [ "$(grep -c '^\[' "$work/out")" -eq 33 ] || fail "not one numbered line per file: $(cat "$work/out")"
 recapped 29
+# Trailing slashes, as tab completion writes them, are no part of the path: a folder link so
+# given is named as given, and a file so given converts.
+mkdir -p "$work/slash/folder" && head -c 3000 /dev/urandom >"$work/slash/folder/g.wav"
+head -c 3000 /dev/urandom >"$work/slash/f.wav" && ln -s folder "$work/slash/link"
+drop "$work/slash/link/" "$work/slash/f.wav//"
+ended 0
+numbered_line "converted: $work/slash/link/g.wav"
+numbered_line "converted: $work/slash/f.wav"
 # Folders whose names differ only in letter case: both copies here, and both found again.
 drop "$bad/T"
 ended 0
@@ -102,9 +110,9 @@ closed_case() {
 closed_case
 # What holds the closed descriptors' places at the end of a run: /dev/null, as in a run with all
 # three open, and no file of its own.
-timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1 || true
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1 || true
 fds=$(cat "$work/fds")
-timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" <&- >&- 2>&- || true
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" <&- >&- 2>&- || true
 [ "$(cat "$work/fds")" -eq "$fds" ] || fail "closed descriptors: $(cat "$work/fds") open at the end, not $fds"
 
 full_case
@@ -121,7 +129,7 @@ dir=$work/closed
 mkdir -p "$dir"
 head -c 40000000 /dev/urandom | (cd "$dir" && split -b 20000 -a 3 --additional-suffix=.wav - f)
 # (Each status is caught with ||: set -e would end the subshell before it is written.)
-first=$( (status=0 && timeout 60 "$drop_program" "$dir" </dev/null 2>&1 || status=$?; echo "$status" >"$work/status") |
+first=$( (status=0 && timeout -k 5 60 "$drop_program" "$dir" </dev/null 2>&1 || status=$?; echo "$status" >"$work/status") |
     head -n 1)
 case $first in "Found 2000 WAV files in 1 folder; converting "*) ;; *) fail "the first line was: $first" ;; esac
 [ "$(cat "$work/status")" -eq 0 ] || fail "a closed output ended the run with status $(cat "$work/status")"
@@ -131,18 +139,20 @@ rm -rf "$dir"
 
 # ---- Four runs at once on one folder ----
 concurrent_case 4 300 0
-# That moment made long: a run's first lock waits a second, while another process holds its new
-# lock file as a run does to see whether its maker is still at work. The run waits for it.
-rm -rf "$dir/converted"
-(status=0 && timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:late "$drop_program" "$dir" </dev/null \
-    >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
-for _ in $(seq 1 500); do
-    lock=$(find "$dir/converted" -name 'quoxel-*.lock' 2>/dev/null) || true
-    [ -z "$lock" ] || break
-    sleep 0.01
-done
+# That moment made long: a run's first lock waits, paused by the fault injector, while another
+# process holds its new lock file as a run does to see whether its maker is still at work; the
+# holder lets go only once the kernel shows the run's lock waiting behind its own (/proc/locks),
+# so the run is seen to wait for it, or once the run has ended without waiting.
+pause=$work/paused
+paused() { [ -e "$pause" ]; }
+rm -rf "$dir/converted" "$work/status"
+(status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:pause QUOXEL_PAUSE="$pause" \
+    "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+within 60 paused || fail "the run never came to its lock"
+lock=$(find "$dir/converted" -name 'quoxel-*.lock')
 [ -n "$lock" ] || fail "the run made no lock file"
-flock -x "$lock" sleep 2
+flock -x "$lock" sh -c 'rm "$1" && until grep -q "^[0-9]*: -> FLOCK .*:$2 " /proc/locks || [ -e "$3" ]; do
+    sleep 0.01; done' sh "$pause" "$(stat -c %i "$lock")" "$work/status"
 wait
 status=$(cat "$work/status")
 ended 0
@@ -150,37 +160,42 @@ ended 0
 # The new lock file lost meanwhile, as to a drop that took it for a dead drop's: the run makes
 # another, and leaks no descriptor (the fault injector counts those open at its end).
 rm -rf "$dir/converted"
-timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1
 fds=$(cat "$work/fds")
 rm -rf "$dir/converted"
-(status=0 && timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:late QUOXEL_FAIL_FDS="$work/fds" "$drop_program" \
-    "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
-for _ in $(seq 1 500); do
-    lock=$(find "$dir/converted" -name 'quoxel-*.lock' 2>/dev/null) || true
-    [ -z "$lock" ] || break
-    sleep 0.01
-done
-rm "$lock"
+(status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:pause QUOXEL_PAUSE="$pause" \
+    QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
+    echo "$status" >"$work/status") &
+within 60 paused || fail "the run never came to its lock"
+rm "$(find "$dir/converted" -name 'quoxel-*.lock')" "$pause"
 wait
 status=$(cat "$work/status")
 ended 0
 [ "$(cat "$work/fds")" -eq "$fds" ] || fail "a lost lock file leaked a descriptor: $(cat "$work/fds") open, not $fds"
 (cd "$expect" && copies_exact $(find . -type f))
 
-# ---- Temporary copies: a dead drop's go, a live drop's and a user's file stay ----
+# ---- Temporary copies: a dead drop's go, in the order of their names, a live drop's and a user's file stay ----
 dir=$work/sweep expect=$work/sweep-expect originals=$work/sweep-originals
 add_file a.wav 3000
 mkdir -p "$dir/converted"
 : >"$dir/converted/quoxel-100.lock"
-for i in $(seq 1 10); do echo dead >"$dir/converted/quoxel-40000000$i-1.tmp"; done
+for i in 7 2 10 5 1 9 3 8 4 6; do echo dead >"$dir/converted/quoxel-40000000$i-1.tmp"; done
 echo live >"$dir/converted/quoxel-100-1.tmp"  # listed before every dead one
 echo mine >"$dir/converted/quoxel-12-3x.tmp"  # a user's file, no temporary copy
-flock -x "$dir/converted/quoxel-100.lock" sleep 3 &
-sleep 0.5
+listed=$(ls -U "$dir/converted" | grep '^quoxel-4')
+[ "$listed" != "$(echo "$listed" | LC_ALL=C sort)" ] ||
+    echo "drop-linux-test: this file system lists names in their order, so the order of the removed lines shows nothing"
+# The live drop's lock is held until the run has ended.
+held=$work/held
+holding() { [ -e "$held" ]; }
+flock -x "$dir/converted/quoxel-100.lock" sh -c ': >"$1" && while [ -e "$1" ]; do sleep 0.01; done' sh "$held" &
+within 60 holding || fail "the live drop's lock is not held"
 drop "$dir"
+rm "$held"
 wait
 ended 0
-[ "$(grep -c '^removed: .* (a temporary copy left by a drop that was closed or stopped)$' "$work/out")" -eq 10 ] &&
+sed -n 's/^removed: .*\/\(quoxel-[0-9-]*\.tmp\) (a temporary copy left by a drop that was closed or stopped)$/\1/p' "$work/out" >"$work/removed"
+[ "$(cat "$work/removed")" = "$(for i in 1 10 2 3 4 5 6 7 8 9; do echo "quoxel-40000000$i-1.tmp"; done)" ] &&
     [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] ||
     fail "the sweep of temporary copies: $(cat "$work/out"); left: $(ls "$dir/converted")"
 
@@ -194,7 +209,7 @@ add_file a.wav 3000 && add_file sub/b.wav 3000
 faulty() {  # CALL N: the run, with the Nth call of CALL failing
     rm -rf "$dir/converted"
     status=0
-    timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
+    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
         "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
 }
 for call in open read write close mkdir flock renameat2; do
@@ -219,17 +234,17 @@ done
 # of the run.
 for interrupted in read:1:EINTR write:1:EINTR read:1+:EINTR write:1+:EINTR; do
     rm -rf "$dir/converted"
-    timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=$interrupted "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=$interrupted "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
         fail "$interrupted: $(cat "$work/out")"
     said_line "2 converted, 0 skipped, 0 failed."  # and every line of it
     [ "$(wc -l <"$work/out")" -eq 4 ] || fail "$interrupted: lines lost: $(cat "$work/out")"
     copies_exact ./a.wav ./sub/b.wav
 done
 # Where a file system refuses RENAME_NOREPLACE, a second link and the removal of the first name.
-timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=renameat2:1+:EINVAL "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=renameat2:1+:EINVAL "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
     fail "without RENAME_NOREPLACE: $(cat "$work/out")"
 rm -rf "$dir/converted"
-timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=renameat2:1+:EINVAL "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=renameat2:1+:EINVAL "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
     fail "without RENAME_NOREPLACE: $(cat "$work/out")"
 copies_exact ./a.wav ./sub/b.wav
 
@@ -237,7 +252,7 @@ copies_exact ./a.wav ./sub/b.wav
 dir=$work/unlisted expect=$work/unlisted-expect originals=$work/unlisted-originals
 add_file a/x.wav 3000 && add_file b/y.wav 3000
 status=0
-timeout 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=open:2:EACCES "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=open:2:EACCES "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
     status=$?
 ended 1
 said_line "failed: $dir/a (cannot list the folder: Permission denied)"
@@ -256,10 +271,10 @@ drop --wait "$dir" && ended 0  # no terminal: no wait
 if command -v script >/dev/null; then
     rm -rf "$dir/converted"
     # In a terminal: with --wait it waits for the Enter that is typed, and without it never asks.
-    (sleep 2 && printf '\n') | timeout 30 script -qec "'$drop_program' --wait '$dir'" /dev/null >"$work/out" 2>&1 ||
+    (sleep 2 && printf '\n') | timeout -k 5 30 script -qec "'$drop_program' --wait '$dir'" /dev/null >"$work/out" 2>&1 ||
         fail "the wait for Enter: $(cat "$work/out")"
     said "Press Enter to close this window."
-    timeout 30 script -qec "'$drop_program' '$dir'" /dev/null </dev/null >"$work/out" 2>&1 || fail "$(cat "$work/out")"
+    timeout -k 5 30 script -qec "'$drop_program' '$dir'" /dev/null </dev/null >"$work/out" 2>&1 || fail "$(cat "$work/out")"
     ! grep -q 'Press Enter' "$work/out" || fail "waited without --wait"
 else
     echo "drop-linux-test: no script(1), so the wait in a terminal is not tested"

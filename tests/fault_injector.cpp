@@ -8,8 +8,9 @@
 //   fread:N:short  just before the Nth fread the file is cut to half the bytes it asks for, so
 //                  the read returns fewer at the end of the file, as when another program
 //                  shortens the file during the conversion
-//   flock:N:late   the Nth flock waits a second before it is made, so that a test can hold the
-//                  lock meanwhile, as another process may
+//   CALL:N:pause   just before the Nth call of CALL, the file that QUOXEL_PAUSE names is made,
+//                  and the call waits until that file is removed, then goes through: a test acts
+//                  at a known point of a run, whatever the machine's load
 //
 // CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
 // of the tool; or read, write, close, mkdir, flock, renameat2, link or rename, the other calls
@@ -35,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -45,7 +47,7 @@ struct Fault {
     bool and_after;     // every call from the nth fails
     int error;
     bool short_read;
-    bool late_lock;
+    bool pause;
     std::atomic<unsigned long> seen;  // calls of `call` so far
 };
 Fault fault;
@@ -88,11 +90,33 @@ __attribute__((constructor)) void read_fault() {
     if (fault.nth == 0 || *end != ':') bad_fault(setting);
     const char* error = end + 1;
     fault.short_read = std::strcmp(fault.call, "fread") == 0 && std::strcmp(error, "short") == 0;
-    fault.late_lock = std::strcmp(fault.call, "flock") == 0 && std::strcmp(error, "late") == 0;
+    fault.pause = std::strcmp(error, "pause") == 0;
+    if (fault.pause && std::getenv("QUOXEL_PAUSE") == nullptr) bad_fault(setting);
     for (const ErrorName& e : error_names) {
         if (std::strcmp(error, e.name) == 0) fault.error = e.value;
     }
-    if (fault.error == 0 && !fault.short_read && !fault.late_lock) bad_fault(setting);
+    if (fault.error == 0 && !fault.short_read && !fault.pause) bad_fault(setting);
+}
+
+// The C library's definition of `name`, which the wrapper of the same name stands in front of.
+template <class Function>
+Function* next(const char* name) {
+    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+
+// The pause of a `pause` fault: the file QUOXEL_PAUSE is made, then waited for until a test
+// removes it. Only the file's existence is looked at, so the wait ends however long it took.
+void pause_here() {
+    const char* const file = std::getenv("QUOXEL_PAUSE");
+    int const fd = next<int(const char*, int, ...)>("open")(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        std::perror("fault_injector: cannot make QUOXEL_PAUSE");
+        std::_Exit(125);
+    }
+    next<int(int)>("close")(fd);
+    struct stat status;
+    timespec const moment = {0, 10000000};
+    while (::stat(file, &status) == 0) nanosleep(&moment, nullptr);
 }
 
 // True when this is the call of `call` that must fail; errno is then set to the fault's error.
@@ -100,6 +124,10 @@ bool fails(const char* call) {
     if (fault.nth == 0 || std::strcmp(call, fault.call) != 0) return false;
     unsigned long const seen = ++fault.seen;
     if (seen != fault.nth && !(fault.and_after && seen > fault.nth)) return false;
+    if (fault.pause) {
+        pause_here();
+        return false;
+    }
     if (fault.error == EINTR && (seen - fault.nth) % 2 == 1) return false;
     errno = fault.error;
     return true;
@@ -126,12 +154,6 @@ __attribute__((destructor)) void write_calls() {
         std::fprintf(out, "%lu\n", fault.seen.load());
         std::fclose(out);
     }
-}
-
-// The C library's definition of `name`, which the wrapper of the same name stands in front of.
-template <class Function>
-Function* next(const char* name) {
-    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
 }
 
 // open or open64, as `name` says, passing on the mode only when the flags say that one follows.
@@ -270,11 +292,7 @@ int mkdir(const char* path, mode_t mode) {
     return fails("mkdir") ? -1 : next<int(const char*, mode_t)>("mkdir")(path, mode);
 }
 int flock(int fd, int operation) noexcept {
-    if (fails("flock")) {
-        if (!fault.late_lock) return -1;
-        sleep(1);
-    }
-    return next<int(int, int)>("flock")(fd, operation);
+    return fails("flock") ? -1 : next<int(int, int)>("flock")(fd, operation);
 }
 int renameat2(int from_folder, const char* from, int to_folder, const char* to, unsigned flags) noexcept {
     using Renameat2 = int(int, const char*, int, const char*, unsigned);
