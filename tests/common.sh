@@ -3,6 +3,18 @@
 
 fail() { printf 'FAIL: %s\n' "$*"; exit 1; }
 
+# within SECONDS COMMAND...: until COMMAND succeeds, trying every 20 ms for SECONDS at most. The
+# limit only keeps a broken program from hanging a test: it is far above any wait that holds.
+within() {
+    tries=$(($1 * 50))
+    shift
+    while ! "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.02
+    done
+}
+
 # Names that Windows and POSIX both allow and that shells, cmd.exe and code pages get wrong:
 # spaces, the characters cmd.exe gives meanings to, a leading dash, letters of other scripts,
 # an emoji, and the extension in capitals. One per line.

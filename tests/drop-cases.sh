@@ -215,6 +215,30 @@ full_case() {
     [ ! -e "$dir/converted" ] || fail "the failed copy left $(find "$dir/converted")"
 }
 
+# in_the_middle READY PAST RESET ARG...: starts the drop given ARG... in the background, waits
+# until the command READY holds, and stops the drop where it stands (SIGSTOP, in $drop_pid), so
+# that what the row does next falls in the middle of the drop whatever the machine's load; the row
+# lets it go on (SIGCONT). A drop that got past the middle before it stood still (the command PAST
+# holds) is let go to its end, RESET run, and the drop started again.
+in_the_middle() {
+    ready=$1 past=$2 reset=$3
+    shift 3
+    for _ in 1 2 3 4 5; do
+        start_drop "$@"
+        drop_pid=$!
+        within 120 "$ready" || fail "the drop never got to the middle: $(tr -d '\r' <"$work/out.raw")"
+        kill -STOP "$drop_pid"
+        "$past" || return 0
+        kill -CONT "$drop_pid"
+        wait "$drop_pid" || true
+        "$reset"
+    done
+    fail "five drops got past the middle before they stood still"
+}
+copy_under_way() { [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp' -size +1000k 2>/dev/null)" ]; }
+large_copy_made() { [ -e "$dir/converted/large.wav" ]; }
+no_copies() { rm -rf "$dir/converted"; }
+
 # killed_case: a drop killed in the middle of a large file leaves no copy that is not whole, and
 # the next one removes its temporary copy.
 killed_case() {
@@ -224,13 +248,9 @@ killed_case() {
         ulimit -S -f unlimited
         yes 0123456789abcdef | head -c 400000000 >"$dir/large.wav"
         cp "$dir/large.wav" "$originals/large.wav" && cp "$dir/large.wav" "$expect/large.wav" && "$tool" "$expect/large.wav"
-        start_drop "$(p "$dir")"
-        for _ in $(seq 1 1500); do  # until the copy is under way
-            [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp' -size +1000k 2>/dev/null)" ] && break
-            sleep 0.01
-        done
-        kill -KILL $!
-        wait $! || true
+        in_the_middle copy_under_way large_copy_made no_copies "$(p "$dir")"
+        kill -KILL "$drop_pid"
+        wait "$drop_pid" || true
         [ ! -e "$dir/converted/large.wav" ] || fail "a killed drop left $(in_copies large.wav)"
         [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp')" ] || fail "the drop was killed before its copy began"
         drop "$(p "$dir")"
@@ -249,13 +269,10 @@ changed_case() {
     (
         ulimit -S -f unlimited
         yes 0123456789abcdef | head -c 400000000 >"$dir/large.wav"
-        start_drop "$(p "$dir")"
-        for _ in $(seq 1 1500); do  # until the copy is under way
-            [ -n "$(find "$dir/converted" -name 'quoxel-*.tmp' -size +1000k 2>/dev/null)" ] && break
-            sleep 0.01
-        done
+        in_the_middle copy_under_way large_copy_made no_copies "$(p "$dir")"
         truncate -s 1000 "$dir/large.wav"
-        status=0 && wait $! || status=$?
+        kill -CONT "$drop_pid"
+        status=0 && wait "$drop_pid" || status=$?
         take_out
         ended 1
         numbered_line "failed: $(p "$dir/large.wav") (the file changed while it was being converted; no copy kept)"
@@ -272,20 +289,20 @@ changed_case() {
 # stopped_case SIGNAL:STATUS...: each SIGNAL in the middle of a drop of many files (Wine turns
 # SIGINT into the console's Ctrl+C): each copy is whole or absent, nothing of the drop stays, the
 # summary counts what was not done, and the status is STATUS, that of a program the signal ended.
+copies_made() { find "$dir/converted" -name 'f*.wav' 2>/dev/null | wc -l; }
+some_made() { [ "$(copies_made)" -ge 20 ]; }
+all_but_one_made() { [ "$(copies_made)" -ge 1999 ]; }  # one thread: at most one file at work
 stopped_case() {
     dir=$work/stopped
     mkdir -p "$dir"
     head -c 40000000 /dev/urandom | (cd "$dir" && split -b 20000 -a 3 --additional-suffix=.wav - f)
     export QUOXEL_DROP_THREADS=1
     for signal in "$@"; do
-        rm -rf "$dir/converted"
-        start_drop "$(p "$dir")"
-        for _ in $(seq 1 400); do  # until some copies are made
-            [ "$(find "$dir/converted" -name 'f*.wav' 2>/dev/null | wc -l)" -ge 20 ] && break
-            sleep 0.02
-        done
-        kill -"${signal%:*}" $!
-        status=0 && wait $! || status=$?
+        no_copies
+        in_the_middle some_made all_but_one_made no_copies "$(p "$dir")"
+        kill -"${signal%:*}" "$drop_pid"
+        kill -CONT "$drop_pid"
+        status=0 && wait "$drop_pid" || status=$?
         take_out
         ended "${signal#*:}"
         made=$(find "$dir/converted" -type f | wc -l)
