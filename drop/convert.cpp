@@ -1,9 +1,12 @@
-// Converting copies, the same on every platform: the folders of copies made ready, then each job
-// run on a few threads (its copy's name already taken, a folder in its place, the case twins, the
-// mirror folders, the temporary copy) and ended with its numbered line. A drop marks each folder
-// of copies it uses with a lock that it holds while it runs; the lock of a drop that was killed is
-// held no more, so the next drop tells that drop's temporary copies from those of a drop still at
-// work, and removes them.
+// Converting copies, the same on every platform: the folders of copies made ready, then runs of
+// jobs on a few threads, each job (its copy's name already taken, something else in its place,
+// the case twins, the mirror folders, the temporary copy) ended with its numbered line. Every
+// call names a file in a folder the drop holds: the folder of the original, opened beneath the
+// folder given and found to be the one the walk listed, and the copy's folder, opened beneath
+// the folder of copies, through no link. A copy takes its name only once its bytes are on the
+// disk. A drop marks each folder of copies it uses with a lock that it holds while it runs; the
+// lock of a drop that was killed is held no more, so the next drop tells that drop's temporary
+// copies from those of a drop still at work, and removes them.
 #include "convert.hpp"
 
 #include <algorithm>
@@ -17,6 +20,12 @@ namespace drop {
 
 namespace {
 
+// Jobs that a thread takes at once, and the bytes it writes before it flushes them and gives
+// them their names: a small file costs a wake-up of no thread, and a flush of no file alone.
+constexpr std::size_t jobs_per_run = 64;
+constexpr std::uint64_t bytes_per_run = std::uint64_t{64} << 20;
+constexpr std::size_t held_mirrors = 4;
+
 enum class Verdict { converted, skipped, failed, not_done };
 
 // How one job ended, as its line says it.
@@ -24,29 +33,31 @@ struct Ended {
     Verdict verdict;
     Path why;
     bool plain_wav = false;     // converted from a plain WAV file
-    std::vector<Path> made{};  // the folders of copies that its job made
+    std::vector<Path> made{};  // the folders below its folder of copies that its job made
 };
 
-// A folder of converted copies that this drop has made ready: leftovers removed, and its lock
-// held until the drop ends; or why it cannot be used.
-struct Folder {
-    Path path;
+// The folder of converted copies of a top that this drop has made ready: leftovers removed, and
+// its lock held until the drop ends; or why it cannot be used.
+struct Copies {
+    Folder folder;
     bool ready = false;  // made ready: it holds copies of this drop
+    bool made = false;   // made by this drop
     Lock lock;
     Path problem;
 };
 
 // What the conversion of all jobs keeps track of.
 struct Session {
+    const Work& work;
     std::uint32_t process_id;
     std::atomic<std::uint64_t> copies_made;  // numbers the temporary copies
-    std::vector<Folder> folders;             // each of Work::copies, made ready where jobs use it
+    std::vector<Copies> copies;              // of each top, made ready where jobs use it
     std::size_t done, total;                 // jobs ended, of all
     Counts& counts;
     std::vector<Path>& failures;
     std::optional<Path> title;  // the console window's title before the drop
     Path progress;              // of the job that ended last: "[12/3000] "
-    std::vector<std::pair<std::uint32_t, Path>> made;  // folders this drop made, in which folder of copies
+    std::vector<std::pair<std::uint32_t, Path>> made;  // folders this drop made below which top's copies
 };
 
 // Ends `job` with its numbered line.
@@ -61,7 +72,7 @@ void end(Session& session, const Job& job, Ended& ended) {
                      : ended.verdict == Verdict::skipped ? "skipped: "
                      : ended.verdict == Verdict::failed  ? "failed: "
                                                          : "not done: ") +
-                readable(job.source);
+                readable(original_path(session.work, job));
     if (!ended.why.empty()) line.append(text(" (")).append(ended.why).append(text(")"));
     say(progress + line, ended.verdict == Verdict::failed);
     switch (ended.verdict) {
@@ -77,7 +88,8 @@ void end(Session& session, const Job& job, Ended& ended) {
     case Verdict::not_done: ++session.counts.not_done; break;
     }
     session.progress = progress;
-    for (Path& folder : ended.made) session.made.emplace_back(job.copies, std::move(folder));
+    std::uint32_t const top = source_of(session.work, job).top;
+    for (Path& folder : ended.made) session.made.emplace_back(top, std::move(folder));
 }
 
 // After each batch of ended jobs: their lines are written in one piece, and the window's title
@@ -87,41 +99,51 @@ void after_batch(Session& session) {
     if (session.title) set_console_title(session.progress + *session.title);
 }
 
-// The copy's path as a line names it: "converted/sub/x.wav".
+// A path inside a folder of copies as a line names it: "converted/sub/x.wav".
 Path shown_in_copies(PathView relative) { return join(text("converted"), readable(relative)); }
 
-// The verdict on a job whose copy's name is taken. A case twin's copy, under a path whose names
-// differ from the job's only in letter case, is found there too where the folder of copies
-// ignores case; only a job marked as a twin is asked whether it is, so that a file whose folder
-// the mount spells in another case, and that has no twin, finds its own copy.
-Ended already(const Job& job, const Path& copies) {
-    if (job.case_twin && !spelled_as(copies, relative(job))) {
+// What is at a name, for a line that says so: "a file", "a link".
+std::string_view kind_words(Found::Kind kind) {
+    switch (kind) {
+    case Found::Kind::file: return "a file";
+    case Found::Kind::folder: return "a folder";
+    case Found::Kind::link: return "a link";
+    case Found::Kind::fifo: return "a FIFO";
+    case Found::Kind::socket: return "a socket";
+    case Found::Kind::device: return "a device";
+    case Found::Kind::missing: break;
+    }
+    return "nothing";
+}
+
+// The verdict on a job whose copy's name is taken by a file of its original's size. A case
+// twin's copy, under a path whose names differ from the job's only in letter case, is found there
+// too where the folder of copies ignores case; only a job marked as a twin is asked whether it is,
+// so that a file whose folder the mount spells in another case, and that has no twin, finds its
+// own copy.
+Ended already(const Job& job, const Folder& copies, const Path& copy) {
+    if (job.case_twin && !spelled_as(copies, copy)) {
         return {Verdict::failed,
-                shown_in_copies(relative(job)) +
+                shown_in_copies(copy) +
                     text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both")};
     }
-    return {Verdict::skipped, text("already converted: ") + shown_in_copies(relative(job)) + text(" exists")};
+    return {Verdict::skipped, text("already converted: ") + shown_in_copies(copy) + text(" exists")};
 }
 
-// The folder `folder`, made if it is not there; `shown_as` names it in `why` when it cannot be
-// made or is a file.
-bool make_folder(const Path& folder, const Path& shown_as, Path& why, std::vector<Path>& made) {
-    bool made_now = false;
-    if (Error const error = create_folder(folder, made_now)) {
-        why = text("cannot make the folder ") + shown_as + text(": ") + system_text(error);
-        return false;
+// What is in the place of a folder that could not be opened, for a line: "converted/sub is a
+// link, not a folder"; or the system's text.
+Path why_not_a_folder(PathView shown, const Below& below) {
+    if (below.making) return text("cannot make the folder ") + Path(shown) + text(": ") + system_text(below.error);
+    if (below.found && *below.found != Found::Kind::missing && *below.found != Found::Kind::folder) {
+        return Path(shown) + text(" is ") + text(kind_words(*below.found)) + text(", not a folder");
     }
-    if (made_now) made.push_back(folder);
-    if (kind_of(folder) != Kind::folder) {
-        why = shown_as + text(" is a file, not a folder");
-        return false;
-    }
-    return true;
+    return text("cannot open the folder ") + Path(shown) + text(": ") + system_text(below.error);
 }
 
-// Removes from the folder of copies `copies` the temporary copies and locks of drops that ended
-// before their work, each temporary copy named in a line.
-void remove_leftovers(const Path& copies) {
+// Removes from the folder of copies `copies` (a line names it `shown`) the temporary copies and
+// locks of drops that ended before their work, each temporary copy named in a line, in the order
+// of their names.
+void remove_leftovers(const Folder& copies) {
     std::vector<Path> temporaries, locks;
     for (Path& name : names_in(copies)) {
         if (temporary_owner(PathView(name))) temporaries.push_back(std::move(name));
@@ -130,149 +152,326 @@ void remove_leftovers(const Path& copies) {
     std::sort(temporaries.begin(), temporaries.end());  // the same order on every file system
     for (const Path& name : temporaries) {
         if (at_work(copies, *temporary_owner(PathView(name)))) continue;
-        Path const leftover = join(copies, name);
-        if (remove_file(leftover)) {
-            say(text("removed: ") + readable(leftover) +
+        if (remove_file(copies, name)) {
+            say(text("removed: ") + readable(join(copies.path, name)) +
                 text(" (a temporary copy left by a drop that was closed or stopped)"));
         }
     }
     for (const Path& name : locks) at_work(copies, *lock_owner(PathView(name)));
 }
 
-// Makes the folder of copies `copies` ready for this drop: made if needed, cleared of leftovers,
-// and locked while this drop is at work in it.
-Folder make_ready(Session& session, std::uint32_t index, const Path& copies) {
-    Folder folder{copies, true, {}, {}};
-    std::vector<Path> made;
-    bool const ready = make_folder(copies, readable(copies), folder.problem, made);
-    for (Path& path : made) session.made.emplace_back(index, std::move(path));
-    if (!ready) return folder;
-    remove_leftovers(copies);
-    folder.lock = lock_folder(copies, session.process_id);
-    Path const error = folder.lock.error == 0 ? Path() : text(": ") + system_text(folder.lock.error);
-    switch (folder.lock.failed) {
+// Makes the folder of copies of `top` ready for this drop: made if needed, never where it leads
+// into the folder it is in or to a folder above it, cleared of leftovers, and locked while this
+// drop is at work in it.
+Copies make_ready(Session& session, const Top& top) {
+    Copies copies;
+    copies.ready = true;
+    Path const name = text("converted");
+    Path const shown = join(top.folder.path, name);
+    Found found;
+    Error error = top.copies_by_link ? 0 : make_folder(top.folder, name, copies.made);
+    if (error == 0) error = find(top.folder, name, found);
+    if (error == 0) error = open_folder(top.folder, name, top.copies_by_link, copies.folder);
+    if (error != 0) {
+        copies.problem = found.kind != Found::Kind::missing && found.kind != Found::Kind::folder
+                             ? readable(shown) + text(" is ") + text(kind_words(found.kind)) + text(", not a folder")
+                             : text("cannot make the folder ") + readable(shown) + text(": ") + system_text(error);
+        return copies;
+    }
+    // A link that the user made to keep the copies elsewhere, or a mount point, is followed; but
+    // never into the folders being converted, where the next drop would take the copies for
+    // originals, nor to a folder that holds them. Asked of where both really are, since not
+    // every system says which folder is a link.
+    Path const real = real_path(copies.folder), real_top = real_path(top.folder);
+    bool const in_place = !real.empty() && parent(PathView(real)) == PathView(real_top) &&
+                          is_converted_folder(last_component(PathView(real)));
+    if (!in_place && (real.empty() || real_top.empty() ? found.kind == Found::Kind::link
+                                                        : below_or_at(real, real_top) || below_or_at(real_top, real))) {
+        copies.problem = readable(shown) + text(" leads to ") + (real.empty() ? text("a folder the system cannot name") : readable(real)) +
+                         text(below_or_at(real, real_top) ? ", inside the folder it is in, where copies would be taken for originals"
+                                                          : ", which holds the folder it is in") +
+                         text("; no copy is made there");
+        close_folder(copies.folder);
+        return copies;
+    }
+    remove_leftovers(copies.folder);
+    copies.lock = lock_folder(copies.folder, session.process_id);
+    Path const because = copies.lock.error == 0 ? Path() : text(": ") + system_text(copies.lock.error);
+    switch (copies.lock.failed) {
     case Lock::Failed::none: break;
-    case Lock::Failed::create: folder.problem = text("cannot write in ") + readable(copies) + error; break;
+    case Lock::Failed::create: copies.problem = text("cannot write in ") + readable(shown) + because; break;
     case Lock::Failed::hold:
-        folder.problem = text("cannot lock ") + readable(join(copies, lock_name<Path::value_type>(session.process_id))) + error;
+        copies.problem = text("cannot lock ") + readable(join(shown, lock_name<Path::value_type>(session.process_id))) +
+                         because;
         break;
     }
-    return folder;
-}
-
-// Makes every folder between `copies` and the copy's own folder `folder`, each one made added to
-// `made`. `known` is the last folder this thread knows to exist.
-bool make_mirror(const Path& copies, const Path& folder, Path& known, Path& why, std::vector<Path>& made) {
-    if (folder == known || folder == copies) return true;
-    if (kind_of(folder) != Kind::folder) {
-        Path path = copies;
-        PathView rest = PathView(folder).substr(copies.size() + 1);
-        while (!rest.empty()) {
-            std::size_t const end = rest.find(separator<Path::value_type>);
-            path = join(path, rest.substr(0, end));
-            if (!make_folder(path, shown_in_copies(PathView(path).substr(copies.size() + 1)), why, made)) return false;
-            rest.remove_prefix(end == PathView::npos ? rest.size() : end + 1);
-        }
-    }
-    known = folder;
-    return true;
+    return copies;
 }
 
 // Why the copy of a job failed at `outcome`'s step, with the system's texts.
-Path failure_why(const Outcome& outcome, const Path& copy) {
+Path failure_why(const Outcome& outcome, const Folder& copies, const Path& temporary) {
     Path why = text(step_words(outcome.step));
     if (outcome.step != Outcome::Step::too_short && outcome.step != Outcome::Step::changed) {
         why += text(": ") + system_text(outcome.error);
     }
     if (outcome.left) {
-        why += text("; the temporary copy ") + readable(copy) + text(" stays: ") + system_text(outcome.left_error);
+        why += text("; the temporary copy ") + readable(join(copies.path, temporary)) + text(" stays: ") +
+               system_text(outcome.left_error);
     }
     return why;
 }
 
-// The verdict on a job whose copy ended at `outcome`, `copy` its temporary copy.
-Ended verdict(const Job& job, const Path& copies, const Outcome& outcome, const Path& copy) {
+// The verdict on a job whose copy ended at `outcome`, `temporary` its temporary copy; `again`
+// says what the copy it replaced was, where it replaced one.
+Ended verdict(const Job& job, const Folder& copies, const Path& copy, const Outcome& outcome,
+              const Path& temporary, const Path& again) {
     switch (outcome.step) {
     case Outcome::Step::done:
+    {
+        Path why = again;
         if (outcome.form == Form::plain_wav) {
-            return {Verdict::converted, text("it was a plain WAV file already, so the copy is nibble-swapped"), true};
+            if (!why.empty()) why += text("; ");
+            why += text("it was a plain WAV file already, so the copy is nibble-swapped");
         }
-        return {Verdict::converted, {}};
+        return {Verdict::converted, why, outcome.form == Form::plain_wav};
+    }
     case Outcome::Step::stopped: return {Verdict::not_done, text("stopped; no copy kept")};
     case Outcome::Step::inside_copies: return {Verdict::skipped, text("a link to a converted copy")};
     case Outcome::Step::not_regular: return {Verdict::skipped, text("not a regular file")};
-    case Outcome::Step::taken: return already(job, copies);  // made meanwhile: by a case twin, or another drop
-    default: return {Verdict::failed, failure_why(outcome, copy)};
+    case Outcome::Step::taken: return already(job, copies, copy);  // made meanwhile: by a case twin, or another drop
+    default: return {Verdict::failed, failure_why(outcome, copies, temporary)};
     }
 }
 
-// The work of one job, on a thread of the pool.
-Ended run(Session& session, const Job& job, const Folder& folder, std::span<std::uint8_t> buffer,
-          const std::atomic<bool>& stop) {
-    if (!folder.problem.empty()) return {Verdict::failed, folder.problem};
-    Path const& copies = folder.path;
-    Path const target = join(copies, relative(job));
-    switch (kind_of(target)) {
-    case Kind::folder: return {Verdict::failed, shown_in_copies(relative(job)) + text(" is a folder, not a converted copy")};
-    case Kind::file: return already(job, copies);
-    case Kind::missing: break;
-    }
-    thread_local Path known;
-    Path why;
+// A copy written and waiting for its bytes to be on the disk before it takes its name.
+struct Written {
+    std::size_t index;  // of its job
+    Outcome outcome;
+    Path temporary;
+    std::uint32_t top;   // whose folder of copies holds the temporary copy
+    std::size_t mirror;  // its copy's folder, in Run::mirrors
+    bool replace;
+    Path again;  // what the copy it replaces was
     std::vector<Path> made;
-    if (!make_mirror(copies, Path(parent(PathView(target))), known, why, made)) {
-        return {Verdict::failed, why, false, std::move(made)};
+};
+
+// What a run of jobs on one thread holds: the folder of the originals at work, the folders of
+// their copies until the copies have their names, and the copies written meanwhile.
+struct Run {
+    Session& session;
+    Files& files;
+    std::span<std::uint8_t> buffer;
+    const std::atomic<bool>& stop;
+    std::vector<std::pair<std::size_t, Ended>>& results;
+
+    std::uint32_t source = UINT32_MAX;  // whose folders are held
+    Folder original{};
+    bool own_original = false;
+    Path problem{};            // why the jobs of that source fail
+    std::vector<Path> made{};  // the folders that opening its copies' folder made, for its next job
+    std::vector<Folder> mirrors{};
+    std::vector<bool> own_mirror{};  // false for a folder of copies itself, which the drop holds
+    std::vector<Written> written{};
+    std::uint64_t bytes = 0;
+};
+
+void end_job(Run& run, std::size_t index, Ended ended) { run.results.emplace_back(index, std::move(ended)); }
+
+// Flushes the copies written and gives each its name; then lets go of every copy's folder but the
+// one at work.
+void give_names(Run& run) {
+    const Work& work = run.session.work;
+    std::vector<std::pair<std::uint32_t, Error>> flushed;  // per folder of copies
+    for (Written& copy : run.written) {
+        auto known = std::find_if(flushed.begin(), flushed.end(), [&](const auto& f) { return f.first == copy.top; });
+        if (known == flushed.end()) {
+            flushed.emplace_back(copy.top, run.files.flush_all(run.session.copies[copy.top].folder));
+            known = flushed.end() - 1;
+        }
+        if (known->second != 0) copy.outcome = {Outcome::Step::flush, known->second, false, 0, copy.outcome.form};
+        const Job& job = work.jobs[copy.index];
+        const Folder& copies = run.session.copies[copy.top].folder;
+        give_name(run.files, {copies, copy.temporary}, {run.mirrors[copy.mirror], job.name}, copy.replace, copy.outcome);
+        Ended ended = verdict(job, copies, copy_path(work, job), copy.outcome, copy.temporary, copy.again);
+        ended.made = std::move(copy.made);
+        end_job(run, copy.index, std::move(ended));
+    }
+    run.written.clear();
+    run.bytes = 0;
+    std::size_t const last = run.mirrors.size() - 1;
+    for (std::size_t i = 0; i + 1 < run.mirrors.size(); ++i) {
+        if (run.own_mirror[i]) close_folder(run.mirrors[i]);
+    }
+    if (!run.mirrors.empty()) {
+        run.mirrors = {run.mirrors[last]};
+        run.own_mirror = {run.own_mirror[last]};
+    }
+}
+
+// Lets go of the folders of the source at work.
+void let_go(Run& run) {
+    if (run.own_original) close_folder(run.original);
+    run.own_original = false;
+    if (!run.mirrors.empty() && run.own_mirror.back() &&
+        std::none_of(run.written.begin(), run.written.end(), [&](const Written& w) { return w.mirror == run.mirrors.size() - 1; })) {
+        close_folder(run.mirrors.back());
+        run.mirrors.pop_back();
+        run.own_mirror.pop_back();
+    }
+    run.source = UINT32_MAX;
+}
+
+// Opens the folders of `job`'s source: its original's, found to be the folder that the walk
+// listed, and its copy's, made where it is missing; or says in `problem` why its jobs fail.
+void hold(Run& run, const Job& job) {
+    const Work& work = run.session.work;
+    // A run of files from many folders holds few of their copies' folders at once: the copies
+    // written so far are given their names first.
+    if (run.mirrors.size() >= held_mirrors) give_names(run);
+    let_go(run);
+    run.source = job.source;
+    run.problem.clear();
+    const Source& source = work.sources[job.source];
+    const Top& top = work.tops[source.top];
+    const Copies& copies = run.session.copies[source.top];
+    if (!copies.problem.empty()) {
+        run.problem = copies.problem;
+        return;
+    }
+    if (source.relative.empty()) {
+        run.original = top.folder;
+    } else {
+        Path const shown = readable(join(top.folder.path, source.relative));
+        Below const below = open_below(top.folder, source.relative, run.original);
+        if (below.error != 0) {
+            // Found as a folder, or not found at all: the system's text says why it cannot be opened.
+            Path const at = readable(join(top.folder.path, PathView(source.relative).substr(0, below.end)));
+            run.problem = !below.found || *below.found == Found::Kind::folder
+                              ? text("cannot open the folder ") + at + text(": ") + system_text(below.error)
+                          : *below.found == Found::Kind::missing
+                              ? text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is gone")
+                              : text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is ") +
+                                    text(kind_words(*below.found)) + text(" now");
+            return;
+        }
+        run.own_original = true;
+        Identity identity;
+        if (identity_of(run.original, identity) != 0 || identity != source.identity) {
+            run.problem = text("the folder ") + shown + text(" changed during the drop: it is another folder now");
+            return;
+        }
+    }
+    if (source.relative.empty()) {
+        run.mirrors.push_back(copies.folder);
+        run.own_mirror.push_back(false);
+        return;
+    }
+    Folder mirror;
+    Below const below = open_below(copies.folder, source.relative, mirror, &run.made);
+    if (below.error != 0) {
+        run.problem = why_not_a_folder(shown_in_copies(PathView(source.relative).substr(0, below.end)), below);
+        return;
+    }
+    run.mirrors.push_back(mirror);
+    run.own_mirror.push_back(true);
+}
+
+// Converts the copy of the job `index`, or ends it with why not.
+void run_job(Run& run, std::size_t index) {
+    const Work& work = run.session.work;
+    const Job& job = work.jobs[index];
+    if (job.source != run.source) hold(run, job);
+    std::vector<Path> made = std::move(run.made);
+    run.made.clear();
+    if (!run.problem.empty()) return end_job(run, index, {Verdict::failed, run.problem, false, std::move(made)});
+    std::uint32_t const top = work.sources[job.source].top;
+    const Folder& copies = run.session.copies[top].folder;
+    const Folder& mirror = run.mirrors.back();
+    Path const copy = copy_path(work, job);
+
+    // What holds the copy's name already: a copy of the original's size is one; another file is
+    // made again, as what a power cut or a full disk left; anything else stays, and is named.
+    Found found;
+    bool replace = false;
+    Path again;
+    if (Error const error = find(mirror, job.name, found)) {
+        return end_job(run, index, {Verdict::failed, text("cannot look for ") + shown_in_copies(copy) + text(": ") +
+                                                         system_text(error), false, std::move(made)});
+    }
+    if (found.kind == Found::Kind::file) {
+        Version original;
+        if (Error const error = run.files.version(run.original, job.name, job.link, no_handle, original)) {
+            return end_job(run, index, {Verdict::failed, text(step_words(Outcome::Step::open)) + text(": ") +
+                                                             system_text(error), false, std::move(made)});
+        }
+        if (original.size == found.size) return end_job(run, index, already(job, copies, copy));
+        replace = true;
+        again = text(copy_again(found.size, original.size));
+    } else if (found.kind != Found::Kind::missing) {
+        return end_job(run, index, {Verdict::failed,
+                                    shown_in_copies(copy) + text(" is ") + text(kind_words(found.kind)) +
+                                        text(found.kind == Found::Kind::folder ? ", not a converted copy"
+                                                                                : ", not a converted copy; it stays as it is"),
+                                    false, std::move(made)});
     }
 
     // The copy is made in the top folder of copies, on the file system of every copy below it,
     // under a name that no file of the tree has: the process id and a number make it unique.
-    Path const copy = join(copies, temporary_name<Path::value_type>(session.process_id, ++session.copies_made));
-    Outcome const outcome = copy_converted(system_files(), job.source, copy, target, buffer, stop);
-    Ended ended = verdict(job, copies, outcome, copy);
-    ended.made = std::move(made);
-    return ended;
+    Path temporary = temporary_name<Path::value_type>(run.session.process_id, ++run.session.copies_made);
+    Outcome outcome = write_converted(run.files, {run.original, job.name}, job.link, {copies, temporary}, run.buffer, run.stop);
+    if (outcome.step != Outcome::Step::done) {
+        Ended ended = verdict(job, copies, copy, outcome, temporary, again);
+        ended.made = std::move(made);
+        return end_job(run, index, std::move(ended));
+    }
+    run.bytes += outcome.size;
+    run.written.push_back({index, outcome, std::move(temporary), top, run.mirrors.size() - 1, replace, std::move(again),
+                           std::move(made)});
+    if (run.bytes >= bytes_per_run) give_names(run);
 }
 
-// Makes every folder of copies that the jobs use ready before any copy, from the calling thread,
-// so that each is cleared once and no thread makes a copy in a folder that another is still
-// clearing; then clears each other folder that the walk met.
-void prepare_folders(Session& session, const Work& work) {
-    session.folders.resize(work.copies.size());
+// Runs the jobs `jobs` of one run on a thread, in their order, until `stop` is set; then flushes
+// and names what was written.
+void run_jobs(Run& run, std::span<const std::size_t> jobs) {
+    for (std::size_t const index : jobs) {
+        if (run.stop.load()) break;
+        run_job(run, index);
+    }
+    give_names(run);
+    let_go(run);
+    for (std::size_t i = 0; i < run.mirrors.size(); ++i) {
+        if (run.own_mirror[i]) close_folder(run.mirrors[i]);
+    }
+    run.mirrors.clear();
+    run.own_mirror.clear();
+}
+
+// Makes the folder of copies of each top that jobs use ready before any copy, from the calling
+// thread, so that each is cleared once and no thread makes a copy in a folder that another is
+// still clearing; then clears each other folder of copies that the walk met.
+void prepare_folders(Session& session) {
+    const Work& work = session.work;
+    session.copies.resize(work.tops.size());
     for (const Job& job : work.jobs) {
-        Folder& folder = session.folders[job.copies];
-        if (!folder.ready) folder = make_ready(session, job.copies, work.copies[job.copies]);
+        std::uint32_t const top = source_of(work, job).top;
+        if (!session.copies[top].ready) session.copies[top] = make_ready(session, work.tops[top]);
     }
-    for (const Path& copies : work.met) {
-        auto const known = std::find_if(session.folders.begin(), session.folders.end(),
-                                        [&](const Folder& f) { return f.ready && f.path == copies; });
-        if (known == session.folders.end()) remove_leftovers(copies);
-    }
-}
-
-// Runs `work(i, buffer)` for each job `i` on `threads` threads and hands each result to
-// `report(i, result)` on the calling thread, as run_pool does, the case twins after all other
-// jobs, so that the copy of the first of each pair exists when its twin starts. Returns how many
-// jobs did not run because `stop` was set.
-template <class Result, class Work, class Report, class Batch>
-std::size_t run_twins_last(const std::vector<Job>& jobs, std::size_t threads, const std::atomic<bool>& stop,
-                           Work work, Report report, Batch after_batch) {
-    std::size_t not_run = 0;
-    for (bool const twins : {false, true}) {
-        std::vector<std::size_t> phase;
-        for (std::size_t i = 0; i < jobs.size(); ++i) {
-            if (jobs[i].case_twin == twins) phase.push_back(i);
+    for (const Met& met : work.met) {
+        if (met.relative.empty() && session.copies[met.top].ready) continue;  // its top's own
+        const Top& top = work.tops[met.top];
+        Folder parent, copies;
+        bool const below = !met.relative.empty();
+        if (below && open_below(top.folder, met.relative, parent).error != 0) continue;
+        if (open_folder(below ? parent : top.folder, met.name, true, copies) == 0) {
+            remove_leftovers(copies);
+            close_folder(copies);
         }
-        std::size_t const ran = run_pool<Result>(
-            phase.size(), threads, stop,
-            [&](std::size_t k, std::span<std::uint8_t> buffer) { return work(phase[k], buffer); },
-            [&](std::size_t k, Result& result) { report(phase[k], result); }, after_batch);
-        not_run += phase.size() - ran;
+        if (below) close_folder(parent);
     }
-    return not_run;
 }
 
 // Whether a drop other than this one is at work in the folder of copies `copies`.
-bool others_at_work(const Session& session, const Path& copies) {
+bool others_at_work(const Session& session, const Folder& copies) {
     for (const Path& name : names_in(copies)) {
         std::optional<std::uint32_t> const owner = lock_owner(PathView(name));
         if (owner && *owner != session.process_id && at_work(copies, *owner)) return true;
@@ -281,16 +480,38 @@ bool others_at_work(const Session& session, const Path& copies) {
 }
 
 // Removes each folder that this drop made and that holds nothing at its end, the deepest first,
-// such as the folder of a file whose copy failed; not in a folder of copies where another drop is
-// at work, which may be about to give a copy its name there. A folder that was there before the
-// drop is never removed.
+// such as the folder of a file whose copy failed, and a folder of copies that holds no copy; not
+// in a folder of copies where another drop is at work, which may be about to give a copy its name
+// there. A folder that was there before the drop is never removed.
 void remove_empty_folders(Session& session) {
     std::stable_sort(session.made.begin(), session.made.end(),
                      [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
-    std::vector<std::optional<bool>> alone(session.folders.size());  // asked once per folder of copies
-    for (const auto& [index, folder] : session.made) {
-        if (!alone[index]) alone[index] = !others_at_work(session, session.folders[index].path);
-        if (*alone[index]) remove_folder(folder);
+    std::vector<std::optional<bool>> alone(session.copies.size());  // asked once per folder of copies
+    const auto by_us = [&](std::uint32_t top) {
+        const Copies& copies = session.copies[top];
+        if (!alone[top]) alone[top] = copies.problem.empty() && !others_at_work(session, copies.folder);
+        return *alone[top];
+    };
+    for (const auto& [top, relative] : session.made) {
+        if (!by_us(top)) continue;
+        PathView const folder = relative, above = parent(folder);
+        Folder held;
+        bool const deeper = above.size() != 0 && above != folder;
+        if (deeper && open_below(session.copies[top].folder, above, held).error != 0) continue;
+        remove_folder(deeper ? held : session.copies[top].folder, Path(last_component(folder)));
+        if (deeper) close_folder(held);
+    }
+    for (std::uint32_t top = 0; top < session.copies.size(); ++top) {
+        Copies& copies = session.copies[top];
+        if (!copies.ready) continue;
+        if (copies.problem.empty()) {
+            // What was renamed into it on the disk too, as far as its file system flushes all at once.
+            system_files().flush_all(copies.folder);
+            unlock_folder(copies.folder, session.process_id, copies.lock);
+        }
+        close_folder(copies.folder);
+        // Another drop at work there holds its lock file in it: only an empty one goes.
+        if (copies.made) remove_folder(session.work.tops[top].folder, text("converted"));
     }
 }
 
@@ -298,18 +519,26 @@ void remove_empty_folders(Session& session) {
 
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
              std::vector<Path>& failures) {
-    Session session{process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title(), {}, {}};
-    prepare_folders(session, work);
+    Session session{work, process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title(), {}, {}};
+    prepare_folders(session);
     flush_lines();
-    counts.not_done += run_twins_last<Ended>(
-        work.jobs, threads, stop,
-        [&](std::size_t i, std::span<std::uint8_t> buffer) {
-            return run(session, work.jobs[i], session.folders[work.jobs[i].copies], buffer, stop);
-        },
-        [&](std::size_t i, Ended& ended) { end(session, work.jobs[i], ended); },
-        [&] { after_batch(session); });
-    for (const Folder& folder : session.folders) {
-        if (folder.ready && folder.problem.empty()) unlock_folder(folder.path, session.process_id, folder.lock);
+    // The case twins after all other jobs, so that the copy of the first of each pair exists when
+    // its twin starts; each phase in runs of jobs that a thread takes at once.
+    for (bool const twins : {false, true}) {
+        std::vector<std::size_t> phase;
+        for (std::size_t i = 0; i < work.jobs.size(); ++i) {
+            if (work.jobs[i].case_twin == twins) phase.push_back(i);
+        }
+        std::size_t const runs = (phase.size() + jobs_per_run - 1) / jobs_per_run;
+        std::size_t const ran = run_pool<Ended>(
+            runs, threads, stop,
+            [&](std::size_t r, std::span<std::uint8_t> buffer, std::vector<std::pair<std::size_t, Ended>>& results) {
+                Run run{session, system_files(), buffer, stop, results};
+                std::size_t const first = r * jobs_per_run;
+                run_jobs(run, std::span<const std::size_t>(phase).subspan(first, std::min(jobs_per_run, phase.size() - first)));
+            },
+            [&](std::size_t i, Ended& ended) { end(session, work.jobs[i], ended); }, [&] { after_batch(session); });
+        counts.not_done += phase.size() - ran;
     }
     remove_empty_folders(session);
     if (session.title) set_console_title(*session.title);

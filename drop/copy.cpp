@@ -1,5 +1,7 @@
 #include "copy.hpp"
 
+#include <algorithm>
+
 namespace drop {
 
 void convert_block(std::span<std::uint8_t> block, std::uint64_t offset) {
@@ -9,9 +11,11 @@ void convert_block(std::span<std::uint8_t> block, std::uint64_t offset) {
 
 namespace {
 
-// Fills `buffer` from `file` as far as the file goes: a read may return less than asked before
-// the end.
-Error fill(Files& files, Files::Handle file, std::span<std::uint8_t> buffer, std::size_t& got) {
+// Fills `buffer` from `file`, which holds `left` more bytes by its size: a read may return less
+// than asked before the end, and the size tells where the end is without a read that finds it.
+// Fewer than asked come back only where the file ended before its size.
+Error fill(Files& files, Handle file, std::span<std::uint8_t> buffer, std::uint64_t left, std::size_t& got) {
+    buffer = buffer.first(static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
     got = 0;
     while (got < buffer.size()) {
         std::size_t part = 0;
@@ -24,69 +28,93 @@ Error fill(Files& files, Files::Handle file, std::span<std::uint8_t> buffer, std
 
 }  // namespace
 
-Outcome copy_converted(Files& files, const Path& source, const Path& temporary, const Path& target,
-                       std::span<std::uint8_t> buffer, const std::atomic<bool>& stop) {
+Outcome write_converted(Files& files, Place original, bool follow, Place temporary, std::span<std::uint8_t> buffer,
+                        const std::atomic<bool>& stop) {
     using Step = Outcome::Step;
-    Files::Handle in = 0, out = 0;
-    if (Error const error = files.open(source, in)) return {Step::open, error};
-    Step const refused = files.inside_copies(in) ? Step::inside_copies
-                         : !files.regular(in)     ? Step::not_regular
-                                                  : Step::done;
+    Handle in = no_handle, out = no_handle;
+    Version before, now;
+    std::uint32_t mode = 0;
+    bool regular = false;
+    if (Error const error = files.open(original.folder, original.name, follow, in, before, mode, regular)) {
+        return {Step::open, error};
+    }
+    Step const refused = follow && files.inside_copies(in) ? Step::inside_copies
+                         : !regular                         ? Step::not_regular
+                                                            : Step::done;
     if (refused != Step::done) {
         files.close(in);
         return {refused};
     }
 
     // The first block before anything is made, so that a file too short to convert leaves nothing.
-    Version before, now;
     std::size_t got = 0;
-    Error error = files.version(in, before);
-    if (error == 0) error = fill(files, in, buffer, got);
+    Error error = fill(files, in, buffer, before.size, got);
     Outcome outcome{Step::done};
+    outcome.size = before.size;
     if (error != 0) outcome = {Step::read, error};
-    else if (got < kept_bytes) outcome = {Step::too_short};
-    else if ((error = files.create(temporary, out)) != 0) outcome = {Step::create, error};
+    else if (got < kept_bytes) outcome = {before.size < kept_bytes ? Step::too_short : Step::changed};
+    else if ((error = files.create(temporary.folder, temporary.name, mode, out)) != 0) outcome = {Step::create, error};
     if (outcome.step != Step::done) {
         files.close(in);  // read only: nothing of it can be lost
         return outcome;
     }
-    Form const form = form_of(buffer.first(got));
+    outcome.form = form_of(buffer.first(got));
 
     std::uint64_t offset = 0;
     while (got != 0) {
         std::span<std::uint8_t> const block = buffer.first(got);
         convert_block(block, offset);
         if ((error = files.write(out, block)) != 0) {
-            outcome = {Step::write, error};
+            outcome.step = Step::write;
+            outcome.error = error;
             break;
         }
         offset += got;
-        if (got < buffer.size()) break;  // the end of the file
+        if (offset == before.size || got < block.size()) break;  // the end, by its size or earlier
         if (stop.load(std::memory_order_relaxed)) {
-            outcome = {Step::stopped};
+            outcome.step = Step::stopped;
             break;
         }
-        if ((error = fill(files, in, buffer, got)) != 0) {
-            outcome = {Step::read, error};
+        if ((error = fill(files, in, buffer, before.size - offset, got)) != 0) {
+            outcome.step = Step::read;
+            outcome.error = error;
             break;
         }
     }
-    // Asked of the name, not of the open file, so that a file that another took the name of
-    // meanwhile, or that is gone, counts as changed too.
-    if (outcome.step == Step::done && (files.version(source, now) != 0 || now != before || offset != before.size)) {
-        outcome = {Step::changed};
+    // The file read is the version it was opened as only if its name still gives that version,
+    // whole: a file cut short, grown, written over or replaced under its name meanwhile gives none.
+    if (outcome.step == Step::done &&
+        (offset != before.size || files.version(original.folder, original.name, follow, in, now) != 0 || now != before)) {
+        outcome.step = Step::changed;
     }
     files.close(in);
-    if ((error = files.close(out)) != 0 && outcome.step == Step::done) outcome = {Step::close, error};
-    if (outcome.step == Step::done && (error = files.rename(temporary, target)) != 0) {
-        outcome = {files.exists(error) ? Step::taken : Step::rename, error};
+    if (outcome.step == Step::done && (error = files.flush(temporary.folder, out)) != 0) {
+        outcome.step = Step::flush;
+        outcome.error = error;
     }
-    if (outcome.step != Step::done && (error = files.remove(temporary)) != 0) {
+    if ((error = files.close(out)) != 0 && outcome.step == Step::done) {
+        outcome.step = Step::close;
+        outcome.error = error;
+    }
+    if (outcome.step != Step::done && (error = files.remove(temporary.folder, temporary.name)) != 0) {
         outcome.left = true;
         outcome.left_error = error;
     }
-    outcome.form = form;
     return outcome;
+}
+
+void give_name(Files& files, Place temporary, Place target, bool replace, Outcome& outcome) {
+    if (outcome.step == Outcome::Step::done) {
+        if (Error const error = files.rename(temporary.folder, temporary.name, target.folder, target.name, replace)) {
+            outcome.step = !replace && files.exists(error) ? Outcome::Step::taken : Outcome::Step::rename;
+            outcome.error = error;
+        }
+    }
+    if (outcome.step == Outcome::Step::done) return;
+    if (Error const error = files.remove(temporary.folder, temporary.name)) {
+        outcome.left = true;
+        outcome.left_error = error;
+    }
 }
 
 }  // namespace drop

@@ -47,6 +47,27 @@ constexpr Form form_of(std::span<const std::uint8_t> first) {
 // Converts `block`, which stands at `offset` in its file: every byte at or after kept_bytes.
 void convert_block(std::span<std::uint8_t> block, std::uint64_t offset);
 
+// A file or folder that the drop holds open: a descriptor on Linux, a HANDLE on Windows.
+using Handle = std::intptr_t;
+constexpr Handle no_handle = -1;
+
+// Which file or folder of which device it is: a folder found again under a name is the folder
+// that the walk listed only if it is the same.
+struct Identity {
+    std::uint64_t device = 0, file = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+// A folder that the drop holds open while it works in it. Every file call names a file by its
+// name in a held folder, never by a path walked again from outside it, so that no folder swapped
+// for a link meanwhile can lead a call elsewhere; on Windows the folder is also held without
+// sharing delete access, so that nobody can rename, remove or replace it until the drop lets go.
+struct Folder {
+    Handle handle = no_handle;
+    Path path;  // where it is, for the lines and for what a platform can only ask of a path
+    bool flush_each = false;  // its file system flushes files one by one, never all at once
+};
+
 // What tells one version of a file from another: its size, when it was last written, and which
 // file of which device it is.
 struct Version {
@@ -56,51 +77,83 @@ struct Version {
     bool operator==(const Version&) const = default;
 };
 
-// The file calls of a conversion. Each returns 0 or the system's error. A handle is whatever the
-// platform's is, held as an integer.
+// What a name in a folder is, a link not followed: `size` for a file.
+struct Found {
+    enum class Kind { missing, file, folder, link, fifo, socket, device } kind = Kind::missing;
+    std::uint64_t size = 0;
+};
+
+// The file calls of a conversion, each on a name in a held folder or on an open file. Each
+// returns 0 or the system's error.
 struct Files {
-    using Handle = std::intptr_t;
     virtual ~Files() = default;
-    virtual Error open(const Path& source, Handle& file) = 0;    // for reading, never blocking
-    virtual Error create(const Path& copy, Handle& file) = 0;    // a new file; fails if it exists
+    // The original `name` in `folder`, for reading, never blocking; a link is followed only where
+    // `follow`. `version`, `mode` (its permission bits) and `regular` are those of the open file.
+    virtual Error open(const Folder& folder, const Path& name, bool follow, Handle& file, Version& version,
+                       std::uint32_t& mode, bool& regular) = 0;
+    // A new file `name` in `folder`, with the permission bits `mode` less the umask; fails if
+    // the name is taken.
+    virtual Error create(const Folder& folder, const Path& name, std::uint32_t mode, Handle& file) = 0;
     virtual Error read(Handle file, std::span<std::uint8_t> into, std::size_t& got) = 0;  // 0 at the end
     virtual Error write(Handle file, std::span<const std::uint8_t> bytes) = 0;  // all of them, or an error
+    // The bytes written to `file` on the disk, where the file system of `folder` flushes file by
+    // file; flush_all then flushes what is written in `folder`'s file system where it flushes all
+    // at once.
+    virtual Error flush(const Folder& folder, Handle file) = 0;
+    virtual Error flush_all(const Folder& folder) = 0;
     virtual Error close(Handle file) = 0;  // for a written file, the error of any write not yet made
-    virtual Error version(Handle file, Version& version) = 0;       // of the open file
-    virtual Error version(const Path& path, Version& version) = 0;  // of the file now at `path`
-    virtual Error rename(const Path& from, const Path& to) = 0;  // never replaces `to`
-    virtual Error remove(const Path& path) = 0;
+    // The version of the file now under `name` in `folder`, which `file` was opened from: a file
+    // replaced under its name meanwhile, as editors save, is another version.
+    virtual Error version(const Folder& folder, const Path& name, bool follow, Handle file, Version& version) = 0;
+    // `from` in `from_folder` takes the name `to` in `to_folder`, replacing a file there only
+    // where `replace`.
+    virtual Error rename(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to,
+                         bool replace) = 0;
+    virtual Error remove(const Folder& folder, const Path& name) = 0;
     virtual bool exists(Error error) = 0;  // whether `error` says the name is taken
     // Whether the opened `file` is really in a folder of converted copies, reached through a link:
-    // it is never converted again.
+    // it is never converted again. Asked of a link, and on Windows, which cannot tell a link to a
+    // file in every listing, of every file.
     virtual bool inside_copies(Handle file) = 0;
-    // Whether the opened `file` is a regular file, not a FIFO or a device: only that is converted.
-    virtual bool regular(Handle) { return true; }
 };
 
 // How a copy ended. `step` says which call failed, with `error` from it; for a failure after the
 // temporary copy was made, `left` says that it could not be removed, with `left_error`. `form`
-// is what the original's first bytes said it was, once they were read.
+// is what the original's first bytes said it was, once they were read, and `size` its size.
 struct Outcome {
     enum class Step {
-        done, open, inside_copies, not_regular, read, too_short, create, write, close, rename, taken, stopped, changed
+        done, open, inside_copies, not_regular, read, too_short, create, write, flush, close, rename, taken, stopped,
+        changed
     } step;
     Error error = 0;
     bool left = false;
     Error left_error = 0;
     Form form = Form::other;
+    std::uint64_t size = 0;
 };
 
-// Writes the converted copy of `source` as `temporary` and renames it to `target`, using `buffer`
-// for every block whatever the file's size. A file shorter than kept_bytes is refused before any
-// copy is made, and so is a file that is really a converted copy or no regular file. A file that
-// changed while it was read (another size, another time of writing, or another file or none
-// under its name at the end), or that gave other than its size in bytes, ends as `changed`: its copy would
-// be of no one version of it. On any failure, and when `stop` is set between two blocks, the
-// temporary copy is removed: a file under the name `target` is always a whole converted copy of
-// one version of its original. A `target` that exists already ends as `taken`, and nothing is
-// replaced.
-Outcome copy_converted(Files& files, const Path& source, const Path& temporary, const Path& target,
-                       std::span<std::uint8_t> buffer, const std::atomic<bool>& stop);
+// A name in a held folder.
+struct Place {
+    const Folder& folder;
+    const Path& name;
+};
+
+// Writes the converted copy of `original` (a link followed where `follow`) as the new file
+// `temporary`, with the original's permission bits, using `buffer` for every block whatever the
+// file's size, and flushes it where its file system flushes file by file; the copy is then
+// `done`, its rename left to `give_name` once what flush_all flushes is on the disk. A file
+// shorter than kept_bytes is refused before any copy is made, and so is a file that is really a
+// converted copy or no regular file. A file that changed while it was read (another size, another
+// time of writing, or another file or none under its name at the end), or that gave other than
+// its size in bytes, ends as `changed`: its copy would be of no one version of it. On any failure,
+// and when `stop` is set between two blocks, the temporary copy is removed.
+Outcome write_converted(Files& files, Place original, bool follow, Place temporary, std::span<std::uint8_t> buffer,
+                        const std::atomic<bool>& stop);
+
+// Gives the written copy `temporary` its name `target`, replacing a file there only where
+// `replace`: a file under the name `target` is always a whole converted copy of one version of
+// its original, on the disk. A `target` that is taken ends as `taken`, and nothing is replaced;
+// on any failure the temporary copy is removed.
+void give_name(Files& files, Place temporary, Place target, bool replace, Outcome& outcome);
 
 }  // namespace drop

@@ -41,6 +41,7 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
     }
     flush_lines();
     convert(work, threads, stop, counts, failures);
+    release(work);
     counts.stopped = stop.load();
 
     // The failures once more, by path, and the counts last, right above a wait for Enter, so

@@ -1,9 +1,17 @@
-// The file calls of a drop on Windows, and its questions of the file system. A drop marks each
-// folder of copies it uses with a lock file that it keeps open without sharing, and that goes
-// when its last handle closes, also when the drop is killed.
+// The file calls of a drop on Windows, and its questions of the file system. Every call names a
+// file by its name in a folder that the drop holds open, through the system's own way of opening
+// a name relative to a folder's handle (NtCreateFile with a root folder, and a rename into a
+// folder given by its handle), so that no folder swapped for a junction can lead a call
+// elsewhere; and each folder is held without sharing delete access, so that nobody can rename,
+// remove or replace it until the drop lets go. A drop marks each folder of copies it uses with a
+// lock file that it keeps open without sharing, and that goes when its last handle closes, also
+// when the drop is killed.
 #include "files_windows.hpp"
 
 #include <windows.h>
+#include <winternl.h>
+
+#include <cstring>
 
 #include "paths.hpp"
 #include "system.hpp"
@@ -12,7 +20,15 @@ namespace drop {
 
 namespace {
 
-HANDLE handle_of(Files::Handle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE handle_of(Handle file) { return reinterpret_cast<HANDLE>(file); }
+Handle handle_from(HANDLE file) { return reinterpret_cast<Handle>(file); }
+
+// The access that holds a folder open: to list it and to open names in it. Without a data access
+// a handle takes no part in sharing, and would hold nothing.
+constexpr ACCESS_MASK folder_access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// ERROR_STOPPED_ON_SYMLINK, which MinGW's headers lack: a name that is a link where none may be.
+constexpr DWORD stopped_on_link = 681;
 
 // Where the open `file` really is; empty when the system cannot say. The size is asked first, so
 // that a path of any length fits.
@@ -24,7 +40,7 @@ std::wstring final_path_of(HANDLE file) {
     return path;
 }
 
-Error version_of(HANDLE file, Version& version) {
+Error version_of(HANDLE file, Version& version, DWORD* attributes = nullptr) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return GetLastError();
     const auto wide = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
@@ -32,23 +48,84 @@ Error version_of(HANDLE file, Version& version) {
                static_cast<std::int64_t>(
                    wide(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)),
                wide(information.nFileIndexHigh, information.nFileIndexLow), information.dwVolumeSerialNumber};
+    if (attributes != nullptr) *attributes = information.dwFileAttributes;
     return 0;
 }
 
+}  // namespace
+
+Error open_in(const Folder& folder, std::wstring_view name, ACCESS_MASK access, ULONG share, ULONG disposition,
+              ULONG options, HANDLE& opened) {
+    UNICODE_STRING string;
+    string.Buffer = const_cast<wchar_t*>(name.data());
+    string.Length = string.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &string, OBJ_CASE_INSENSITIVE, handle_of(folder.handle), nullptr);
+    IO_STATUS_BLOCK status;
+    NTSTATUS const result = NtCreateFile(&opened, access | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                         share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (NT_SUCCESS(result)) return 0;
+    opened = INVALID_HANDLE_VALUE;
+    return RtlNtStatusToDosError(result);
+}
+
+std::wstring final_path(HANDLE file) { return final_path_of(file); }
+
+namespace {
+
+// The name `from` in `from_folder` takes the name `to` in `to_folder`: opened for the rename
+// alone, and renamed into the folder given by its handle.
+Error rename_in(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to, bool replace) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (Error const error = open_in(from_folder, from, DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, file)) return error;
+    std::size_t const size = offsetof(FILE_RENAME_INFORMATION, FileName) + to.size() * sizeof(wchar_t);
+    std::string information(size, '\0');
+    auto* const rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(information.data());
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->RootDirectory = handle_of(to_folder.handle);
+    rename->FileNameLength = static_cast<ULONG>(to.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, to.data(), to.size() * sizeof(wchar_t));
+    IO_STATUS_BLOCK status;
+    NTSTATUS const result =
+        NtSetInformationFile(file, &status, rename, static_cast<ULONG>(size), FileRenameInformation);
+    CloseHandle(file);
+    return NT_SUCCESS(result) ? 0 : RtlNtStatusToDosError(result);
+}
+
+// Deletes the open `file`, which must have been opened with delete access: it goes when it closes.
+bool delete_open(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
 struct WindowsFiles final : Files {
-    // Others may read the original meanwhile, but not write it: a copy is of one version.
-    Error open(const Path& source, Handle& file) override {
-        HANDLE const opened = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (opened == INVALID_HANDLE_VALUE) return GetLastError();
-        file = reinterpret_cast<Handle>(opened);
+    // Others may read the original meanwhile, but not write, rename or remove it: a copy is of
+    // one version. A link is always followed: a listing under Wine cannot tell a link to a file,
+    // so every file is asked where it really is once it is open (inside_copies).
+    Error open(const Folder& folder, const Path& name, bool, Handle& file, Version& version, std::uint32_t& mode,
+               bool& regular) override {
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        if (Error const error = open_in(folder, name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                                        FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, opened)) {
+            return error;
+        }
+        DWORD attributes = 0;
+        if (Error const error = version_of(opened, version, &attributes)) {
+            CloseHandle(opened);
+            return error;
+        }
+        file = handle_from(opened);
+        mode = 0666;  // a copy takes the permissions of the folder it is made in, as Explorer's do
+        regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
         return 0;
     }
-    Error create(const Path& copy, Handle& file) override {
-        HANDLE const made = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (made == INVALID_HANDLE_VALUE) return GetLastError();
-        file = reinterpret_cast<Handle>(made);
+    Error create(const Folder& folder, const Path& name, std::uint32_t, Handle& file) override {
+        HANDLE made = INVALID_HANDLE_VALUE;
+        if (Error const error = open_in(folder, name, GENERIC_WRITE, 0, FILE_CREATE,
+                                        FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, made)) {
+            return error;
+        }
+        file = handle_from(made);
         return 0;
     }
     Error read(Handle file, std::span<std::uint8_t> into, std::size_t& got) override {
@@ -68,41 +145,43 @@ struct WindowsFiles final : Files {
         }
         return 0;
     }
+    // Windows flushes file by file: a flush of a whole volume needs an administrator.
+    Error flush(const Folder&, Handle file) override { return FlushFileBuffers(handle_of(file)) ? 0 : GetLastError(); }
+    Error flush_all(const Folder&) override { return 0; }
     Error close(Handle file) override { return CloseHandle(handle_of(file)) ? 0 : GetLastError(); }
-    Error version(Handle file, Version& version) override { return version_of(handle_of(file), version); }
-    // Asked of the file now under the name, opened for its attributes only and shared every way.
-    Error version(const Path& path, Version& version) override {
-        HANDLE const file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return GetLastError();
-        Error const error = version_of(file, version);
-        CloseHandle(file);
+    // Asked of the open file, where there is one: nobody can write it, rename it or put another in
+    // its place while it is open without sharing those.
+    Error version(const Folder& folder, const Path& name, bool, Handle file, Version& version) override {
+        if (file != no_handle) return version_of(handle_of(file), version);
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        if (Error const error = open_in(folder, name, FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                        FILE_NON_DIRECTORY_FILE, opened)) {
+            return error;
+        }
+        Error const error = version_of(opened, version);
+        CloseHandle(opened);
         return error;
     }
-    // Without MOVEFILE_REPLACE_EXISTING: a file under the name stays, and the move fails.
-    Error rename(const Path& from, const Path& to) override {
-        return MoveFileExW(from.c_str(), to.c_str(), 0) ? 0 : GetLastError();
+    Error rename(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to,
+                 bool replace) override {
+        return rename_in(from_folder, from, to_folder, to, replace);
     }
-    Error remove(const Path& path) override {
-        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : GetLastError();
+    Error remove(const Folder& folder, const Path& name) override {
+        HANDLE file = INVALID_HANDLE_VALUE;
+        Error const error = open_in(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, file);
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+        if (error != 0) return error;
+        Error const deleted = delete_open(file) ? 0 : GetLastError();
+        CloseHandle(file);
+        return deleted;
     }
     bool exists(Error error) override { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
-    // The walk cannot tell a file link by its attributes under Wine, so every file is asked where
-    // it really is once it is open: a call on the handle, no second open.
     bool inside_copies(Handle file) override { return inside_converted(final_path_of(handle_of(file)), false); }
 };
 
 }  // namespace
-
-std::wstring final_path(const std::wstring& path) {
-    HANDLE const file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::wstring real = final_path_of(file);
-    CloseHandle(file);
-    return real;
-}
 
 Files& system_files() {
     static WindowsFiles files;
@@ -113,57 +192,136 @@ std::uint32_t process_id() { return GetCurrentProcessId(); }
 
 std::size_t processors() { return GetActiveProcessorCount(ALL_PROCESSOR_GROUPS); }
 
-Kind kind_of(const Path& path) {
-    DWORD const attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Kind::missing;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::folder : Kind::file;
+void close_folder(Folder& folder) {
+    if (folder.handle != no_handle) CloseHandle(handle_of(folder.handle));
+    folder.handle = no_handle;
 }
 
-Error create_folder(const Path& folder, bool& made) {
-    made = CreateDirectoryW(folder.c_str(), nullptr) != 0;
-    return made || GetLastError() == ERROR_ALREADY_EXISTS ? 0 : GetLastError();
+Error identity_of(const Folder& folder, Identity& identity) {
+    Version version;
+    if (Error const error = version_of(handle_of(folder.handle), version)) return error;
+    identity = {version.device, version.file};
+    return 0;
 }
 
-void remove_folder(const Path& folder) { RemoveDirectoryW(folder.c_str()); }
-
-bool remove_file(const Path& path) { return DeleteFileW(path.c_str()) != 0; }
-
-std::vector<Path> names_in(const Path& folder) {
-    std::vector<Path> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE const listing =
-        FindFirstFileExW(join(folder, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-    if (listing == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring_view const name = entry.cFileName;
-        if (name != L"." && name != L"..") names.emplace_back(name);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return names;
+Error find(const Folder& folder, const Path& name, Found& found) {
+    found = {};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    Error const error = open_in(folder, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT, file);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+    if (error != 0) return error;
+    Version version;
+    DWORD attributes = 0;
+    Error const asked = version_of(file, version, &attributes);
+    CloseHandle(file);
+    if (asked != 0) return asked;
+    found.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Found::Kind::link
+                 : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? Found::Kind::folder
+                                                                  : Found::Kind::file;
+    found.size = version.size;
+    return 0;
 }
+
+// Opened with the reparse point itself, and refused when it is one, unless it is to be followed.
+Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& child) {
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    ULONG const options = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
+    if (Error const error = open_in(folder, name, folder_access, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, options,
+                                    opened)) {
+        return error;
+    }
+    if (!follow) {
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!GetFileInformationByHandle(opened, &information) ||
+            (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            CloseHandle(opened);
+            return stopped_on_link;
+        }
+    }
+    child = {handle_from(opened), join(folder.path, name), true};
+    return 0;
+}
+
+Error make_folder(const Folder& folder, const Path& name, bool& made) {
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    Error const error = open_in(folder, name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                FILE_DIRECTORY_FILE, opened);
+    made = error == 0;
+    if (made) CloseHandle(opened);
+    return made || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? 0 : error;
+}
+
+void remove_folder(const Folder& folder, const Path& name) {
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    if (open_in(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT, opened) == 0) {
+        delete_open(opened);  // refused while it holds anything
+        CloseHandle(opened);
+    }
+}
+
+// A name that is no regular file (a folder, a link) is left.
+bool remove_file(const Folder& folder, const Path& name) {
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    if (open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, opened) != 0) {
+        return false;
+    }
+    Version version;
+    DWORD attributes = 0;
+    bool const removed = version_of(opened, version, &attributes) == 0 &&
+                         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && delete_open(opened);
+    CloseHandle(opened);
+    return removed;
+}
+
+Path real_path(const Folder& folder) { return final_path_of(handle_of(folder.handle)); }
 
 // Where the file really is, in the letter case it has on disk, ends in the copy's own path.
-bool spelled_as(const Path& copies, PathView relative) {
-    std::wstring const real = final_path(join(copies, relative));
+bool spelled_as(const Folder& copies, PathView relative) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (open_in(copies, relative, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT, file) != 0) {
+        return true;
+    }
+    std::wstring const real = final_path_of(file);
+    CloseHandle(file);
     return real.empty() || real.ends_with(L"\\" + Path(relative));
 }
 
 // A lock that is not open can be deleted: it was left by a drop that ended, and goes.
-bool at_work(const Path& copies, std::uint32_t owner) {
-    if (DeleteFileW(join(copies, lock_name(owner)).c_str())) return false;
-    DWORD const error = GetLastError();
+bool at_work(const Folder& copies, std::uint32_t owner) {
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    Error const error = open_in(copies, lock_name(owner), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, lock);
+    if (error == 0) {
+        delete_open(lock);
+        CloseHandle(lock);
+        return false;
+    }
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 // Open without sharing, so that no other drop can delete it, and deleted when this drop's last
 // handle closes, also when it is killed.
-Lock lock_folder(const Path& copies, std::uint32_t process) {
-    HANDLE const lock = CreateFileW(join(copies, lock_name(process)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (lock == INVALID_HANDLE_VALUE) return {0, Lock::Failed::create, GetLastError()};
-    return {reinterpret_cast<Files::Handle>(lock), Lock::Failed::none, 0};
+Lock lock_folder(const Folder& copies, std::uint32_t process) {
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    Path const name = lock_name(process);
+    UNICODE_STRING string;
+    string.Buffer = const_cast<wchar_t*>(name.data());
+    string.Length = string.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &string, OBJ_CASE_INSENSITIVE, handle_of(copies.handle), nullptr);
+    IO_STATUS_BLOCK status;
+    NTSTATUS const result =
+        NtCreateFile(&lock, GENERIC_WRITE | DELETE | SYNCHRONIZE, &object, &status, nullptr, FILE_ATTRIBUTE_HIDDEN, 0,
+                     FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE | FILE_SYNCHRONOUS_IO_NONALERT,
+                     nullptr, 0);
+    if (!NT_SUCCESS(result)) return {no_handle, Lock::Failed::create, RtlNtStatusToDosError(result)};
+    return {handle_from(lock), Lock::Failed::none, 0};
 }
 
-void unlock_folder(const Path&, std::uint32_t, const Lock& lock) { CloseHandle(handle_of(lock.handle)); }
+void unlock_folder(const Folder&, std::uint32_t, const Lock& lock) { CloseHandle(handle_of(lock.handle)); }
 
 }  // namespace drop

@@ -1,14 +1,22 @@
 // What only Windows asks of its file system, beside the calls of system.hpp.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <string_view>
 
 #include "copy.hpp"
 
 namespace drop {
 
-// Where the file or folder `path` (extended) really is: links followed, every name long and in
-// the letter case it has on disk. Empty when the system cannot say.
-std::wstring final_path(const std::wstring& path);
+// Opens `name` in the held `folder`, relative to its handle (NtCreateFile with the folder as the
+// root of the name): 0, or the system's error.
+Error open_in(const Folder& folder, std::wstring_view name, ACCESS_MASK access, ULONG share, ULONG disposition,
+              ULONG options, HANDLE& opened);
+
+// Where the open `file` really is: links followed, every name long and in the letter case it
+// has on disk, in the extended form. Empty when the system cannot say.
+std::wstring final_path(HANDLE file);
 
 }  // namespace drop

@@ -111,6 +111,12 @@ std::basic_string_view<Char> parent_in(std::basic_string_view<Char> path) {
 }
 
 template <class Char>
+bool below_or_at_in(std::basic_string_view<Char> path, std::basic_string_view<Char> folder) {
+    if (!path.starts_with(folder)) return false;
+    return path.size() == folder.size() || folder.ends_with(separator<Char>) || path[folder.size()] == separator<Char>;
+}
+
+template <class Char>
 std::basic_string<Char> join_in(std::basic_string_view<Char> folder, std::basic_string_view<Char> name) {
     std::basic_string<Char> path(folder);
     if (!path.empty() && !path.ends_with(separator<Char>)) path += separator<Char>;
@@ -193,6 +199,8 @@ std::wstring_view last_component(std::wstring_view path) { return last_component
 std::string_view last_component(std::string_view path) { return last_component_in(path); }
 std::wstring_view parent(std::wstring_view path) { return parent_in(path); }
 std::string_view parent(std::string_view path) { return parent_in(path); }
+bool below_or_at(std::wstring_view path, std::wstring_view folder) { return below_or_at_in(path, folder); }
+bool below_or_at(std::string_view path, std::string_view folder) { return below_or_at_in(path, folder); }
 std::wstring join(std::wstring_view folder, std::wstring_view name) { return join_in(folder, name); }
 std::string join(std::string_view folder, std::string_view name) { return join_in(folder, name); }
 

@@ -55,6 +55,10 @@ std::string_view parent(std::string_view path);
 std::wstring join(std::wstring_view folder, std::wstring_view name);
 std::string join(std::string_view folder, std::string_view name);
 
+// Whether `path` is `folder` or a path below it: both full, as the system names them.
+bool below_or_at(std::wstring_view path, std::wstring_view folder);
+bool below_or_at(std::string_view path, std::string_view folder);
+
 // The form of a full path that every wide file call takes whatever its length, and in which a
 // name such as aux.wav is an ordinary name: "\\?\C:\...", or "\\?\UNC\server\share\..." for a
 // network path. A path in that form, or a device path (\\.\), stays as it is.

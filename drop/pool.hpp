@@ -1,6 +1,6 @@
-// A fixed pool of worker threads that take jobs from one list, each with a buffer of its own,
-// while the calling thread receives the results, one at a time, in the order the jobs end: the
-// lines are written by one thread, so that no two of them mix.
+// A fixed pool of worker threads that take runs of jobs from one list, each with a buffer of its
+// own, while the calling thread receives the results in the order the jobs end: the lines are
+// written by one thread, so that no two of them mix.
 #pragma once
 
 #include <algorithm>
@@ -41,16 +41,19 @@ struct NoBatch {
     void operator()() const {}
 };
 
-// Runs `work(index, buffer)` for each index below `count` on `threads` threads, and hands each
-// result to `report(index, result)` on the calling thread, in batches of the results that ended
-// meanwhile, each followed by `after_batch()`. Once `stop` is set no job starts; the jobs at work
-// end as `work` ends them. Returns how many jobs ran.
+// Runs `work(task, buffer, results)` for each task below `count` on `threads` threads, each task
+// adding to `results` the (index, result) pair of each job of it that ran, and hands each result
+// to `report(index, result)` on the calling thread, in batches of the results that ended
+// meanwhile, each batch followed by `after_batch()`. A task is a run of jobs, so that a thread
+// takes work and gives back its results once for many small files. Once `stop` is set no task
+// starts; the tasks at work end as `work` ends them. Returns how many results were reported.
 template <class Result, class Work, class Report, class Batch = NoBatch>
 std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<bool>& stop, Work work,
                      Report report, Batch after_batch = {}) {
+    using Results = std::vector<std::pair<std::size_t, Result>>;
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::pair<std::size_t, Result>> ended;  // results not yet reported
+    Results ended;  // results not yet reported
     std::size_t const started = std::min(threads, count);
     std::size_t running = started;  // threads not yet ended; under the mutex, like `ended`
     std::atomic<std::size_t> next{0};
@@ -59,16 +62,20 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
     for (std::size_t t = 0; t < started; ++t) {
         pool.emplace_back([&] {
             std::vector<std::uint8_t> buffer(block_size);
+            Results results;
             for (;;) {
                 if (stop.load()) break;
-                std::size_t const index = next.fetch_add(1);
-                if (index >= count) break;
-                Result result = work(index, std::span<std::uint8_t>(buffer));
-                // The calling thread waits only for an empty list: a result added to a list that
-                // holds others needs no wake-up, which under Wine costs a round trip to its server.
+                std::size_t const task = next.fetch_add(1);
+                if (task >= count) break;
+                work(task, std::span<std::uint8_t>(buffer), results);
+                if (results.empty()) continue;
+                // The calling thread waits only for an empty list: results added to a list that
+                // holds others need no wake-up, which under Wine costs a round trip to its server.
                 std::lock_guard const lock(mutex);
-                ended.emplace_back(index, std::move(result));
-                if (ended.size() == 1) changed.notify_one();
+                bool const was_empty = ended.empty();
+                for (auto& result : results) ended.push_back(std::move(result));
+                results.clear();
+                if (was_empty) changed.notify_one();
             }
             std::lock_guard const lock(mutex);
             --running;
@@ -79,7 +86,7 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
     // The results are taken all at once and reported outside the lock, so that no thread waits
     // for a line to be written.
     std::size_t ran = 0;
-    std::vector<std::pair<std::size_t, Result>> taken;
+    Results taken;
     std::unique_lock lock(mutex);
     for (;;) {
         changed.wait(lock, [&] { return !ended.empty() || running == 0; });

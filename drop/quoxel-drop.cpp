@@ -11,6 +11,8 @@
 //   walk_posix.cpp      the listing of a folder, the look-up of a path given
 //   files_posix.cpp     the file calls of a copy, the questions asked of the file system, the locks
 //   output_posix.cpp    lines, readable names, system texts, signals, the wait for Enter
+#include <sys/resource.h>
+
 #include <atomic>
 #include <csignal>
 #include <span>
@@ -92,6 +94,12 @@ int run(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     drop::open_standard_streams();
+    // As many open files as this user may have: a drop holds each folder it is given open for its
+    // whole run, and desktops often start programs with a low soft limit.
+    if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     int const status = run(argc, argv);
     drop::flush_lines();
     return status;

@@ -44,6 +44,17 @@ std::string recap_more(std::size_t more) {
     return line.append(std::to_string(more)).append(" more");
 }
 
+std::string with_separators(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::string copy_again(std::uint64_t was, std::uint64_t size) {
+    std::string words = "its copy was ";
+    return words.append(with_separators(was)).append(" of ").append(with_separators(size)).append(" bytes; made again");
+}
+
 std::string step_words(Outcome::Step step) {
     using Step = Outcome::Step;
     switch (step) {
@@ -56,6 +67,7 @@ std::string step_words(Outcome::Step step) {
     }
     case Step::create: return "cannot make the copy";
     case Step::write: return "cannot write the copy";
+    case Step::flush: return "cannot get the copy onto the disk";
     case Step::close: return "cannot finish writing the copy";
     case Step::rename: return "cannot give the copy its name";
     case Step::changed: return "the file changed while it was being converted; no copy kept";

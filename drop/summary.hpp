@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "copy.hpp"
@@ -32,6 +33,12 @@ std::string summary(const Counts& counts);
 constexpr std::size_t recap_limit = 20;
 std::string recap_heading(std::size_t failed);  // "1 file failed:", "3 files failed:"
 std::string recap_more(std::size_t more);       // "… and 12 more"
+
+// `n` with a comma between each group of three digits: "5,044".
+std::string with_separators(std::uint64_t n);
+
+// What a copy that was converted again replaced: "its copy was 0 of 5,044 bytes; made again".
+std::string copy_again(std::uint64_t was, std::uint64_t size);
 
 // What failed at `step`, as the line of a file says it before the system's text: "cannot read
 // it". Empty for the steps that are no failure of the file.

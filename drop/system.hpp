@@ -1,8 +1,9 @@
 // What a drop asks of the system, declared once: the file calls of a copy, the questions asked
 // of the file system and the lock of a folder of copies (files_windows.cpp, files_posix.cpp),
 // and the listing of a folder and the look-up of a path given (walk_windows.cpp,
-// walk_posix.cpp). Each platform answers them with its own calls; what a drop decides from the
-// answers, and every word it says, is portable.
+// walk_posix.cpp). Every call after the look-up of what was given names a file or folder by its
+// name in a folder that the drop holds open (copy.hpp's Folder). Each platform answers them with
+// its own calls; what a drop decides from the answers, and every word it says, is portable.
 #pragma once
 
 #include <cstddef>
@@ -23,48 +24,65 @@ std::uint32_t process_id();
 // How many processors run this process's threads.
 std::size_t processors();
 
-// What is at a path, links followed.
-enum class Kind { missing, file, folder };
-Kind kind_of(const Path& path);
+// Lets go of a held folder.
+void close_folder(Folder& folder);
 
-// Makes the folder `folder`: 0 when it was made, with `made` set, or when its name was taken
-// already; or the error.
-Error create_folder(const Path& folder, bool& made);
+// The identity of the held `folder`.
+Error identity_of(const Folder& folder, Identity& identity);
 
-// Removes the folder `folder` if it is empty.
-void remove_folder(const Path& folder);
+// What `name` in `folder` is, a link not followed.
+Error find(const Folder& folder, const Path& name, Found& found);
 
-// Removes the file `path`: true when this call removed it.
-bool remove_file(const Path& path);
+// Opens the folder `name` in `folder`, never through a link: a link, a file or nothing there
+// fails. Where `follow`, a link to a folder is followed, as the folder of copies may be one.
+// `child.path` is `folder.path` joined with `name`.
+Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& child);
 
-// The names in the folder `folder`, "." and ".." aside, in the order the listing gives them;
-// none when it cannot be listed.
-std::vector<Path> names_in(const Path& folder);
+// Makes the folder `name` in `folder`: 0 when it was made, with `made` set, or when its name was
+// taken already (by anything: the open that follows says what); or the error.
+Error make_folder(const Folder& folder, const Path& name, bool& made);
 
-// Whether the file found at `copies`/`relative` is found under that path as it is spelled: a
-// case-insensitive file system also finds a file whose names differ in letter case.
-bool spelled_as(const Path& copies, PathView relative);
+// Removes the folder `name` in `folder` if it is empty.
+void remove_folder(const Folder& folder, const Path& name);
+
+// Removes the file `name` in `folder` if it is a regular file: true when this call removed it.
+bool remove_file(const Folder& folder, const Path& name);
+
+// The names in the held `folder`, "." and ".." aside, in the order the listing gives them; none
+// when it cannot be listed.
+std::vector<Path> names_in(const Folder& folder);
+
+// Where the held folder `folder` really is, links followed, as the system names it; empty when
+// it cannot say.
+Path real_path(const Folder& folder);
+
+// Whether the file found at `relative` below the held folder of copies is found under that path
+// as it is spelled: a case-insensitive file system also finds a file whose names differ in
+// letter case.
+bool spelled_as(const Folder& copies, PathView relative);
 
 // The lock that a drop holds in each folder of copies that it uses, so that another drop can
 // tell its temporary copies from those of a drop that ended. `failed` says which step failed:
 // making the lock (`create`) or holding it (`hold`), with the system's `error` where it gave one.
 struct Lock {
-    Files::Handle handle = 0;
+    Handle handle = no_handle;
     enum class Failed { none, create, hold } failed = Failed::none;
     Error error = 0;
 };
-Lock lock_folder(const Path& copies, std::uint32_t process);
-void unlock_folder(const Path& copies, std::uint32_t process, const Lock& lock);
+Lock lock_folder(const Folder& copies, std::uint32_t process);
+void unlock_folder(const Folder& copies, std::uint32_t process, const Lock& lock);
 
 // Whether the drop with the process id `owner` is still at work in the folder of copies `copies`:
 // its lock is held. A lock that nobody holds is one that a drop left when it ended, and goes.
-bool at_work(const Path& copies, std::uint32_t owner);
+bool at_work(const Folder& copies, std::uint32_t owner);
 
 // One name in a listed folder, as the walk takes it: a folder link is a link to a folder, or on
 // Windows a junction; a link to a file is what it leads to, and one that leads nowhere a file.
+// `link` is set for a file that is, or on Windows may be, a link, and so is opened through it.
 struct Entry {
     Path name;
     enum class Type { file, folder, folder_link, fifo, socket, device } type;
+    bool link = false;
 };
 
 // What the listing of one folder gave: `opened` false when it could not be listed at all, with
@@ -75,14 +93,17 @@ struct Listing {
     std::vector<Entry> entries;
 };
 
-// Lists `folder`. Below the `top` of a walk, a folder is listed only if it is no link.
-Listing list_folder(const Path& folder, bool top);
+// Lists the held `folder`.
+Listing list_folder(const Folder& folder);
 
-// A file or folder given to a drop, as the system finds it: `source` for its calls, `shown` as
-// lines name it, `real` where it really is (links followed, for the rule of converted folders),
-// and `type`; or `error`, about `shown`.
+// A file or folder given to a drop, as the system finds it: `shown` as lines name it, `real`
+// where it really is (links followed, for the rule of converted folders), and `type`; the folder
+// given, or the folder of a file given, held open in `folder`, with the file's `name` in it; or
+// `error`, about `shown`.
 struct Given {
-    Path source, shown, real;
+    Path shown, real;
+    Folder folder;
+    Path name;
     Entry::Type type = Entry::Type::file;
     Error error = 0;
 };

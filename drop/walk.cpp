@@ -1,8 +1,9 @@
 // What a drop gives, the same on every platform: the files and folders given looked up, each
-// folder walked to any depth, and a note for whatever of them yields no job. The listing of a
-// folder and the look-up of a path are the platform's.
+// folder walked to any depth beneath the folder given, and a note for whatever of them yields no
+// job. The listing of a folder and the look-up of a path are the platform's.
 #include "walk.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "output.hpp"
@@ -30,81 +31,158 @@ std::string_view other_kind(Entry::Type type) {
     return {};
 }
 
-// Lists the folder `top` and every folder below it, and adds a job for each WAV file found. The
-// folders still to list are kept in a list, not on the stack, so that no depth can exhaust it.
-void walk(const Path& top, Work& work) {
-    Path const copies = join(top, text("converted"));
+// The top of the folder `folder`, held: the one already taken when it is the same folder, and
+// `folder` let go; else `folder`, now the drop's.
+std::uint32_t top_of(Work& work, Folder& folder) {
+    Identity identity;
+    identity_of(folder, identity);
+    auto const known = std::find_if(work.tops.begin(), work.tops.end(), [&](const Top& top) {
+        return identity != Identity{} && top.identity == identity;
+    });
+    if (known != work.tops.end()) {
+        close_folder(folder);
+        return static_cast<std::uint32_t>(known - work.tops.begin());
+    }
+    // Whether its folder of copies is a link that the user made, as the drop found it: a folder
+    // swapped for a link later is never followed.
+    Found copies;
+    bool const by_link = find(folder, text("converted"), copies) == 0 && copies.kind == Found::Kind::link;
+    work.tops.push_back({std::move(folder), identity, by_link});
+    return static_cast<std::uint32_t>(work.tops.size() - 1);
+}
+
+// The source at `relative` below `top`, listed as `identity`: the one already taken for it, or a
+// new one.
+std::uint32_t source_of(Work& work, std::uint32_t top, const Path& relative, const Identity& identity) {
+    if (!work.sources.empty()) {
+        const Source& last = work.sources.back();
+        if (last.top == top && last.relative == relative) return static_cast<std::uint32_t>(work.sources.size() - 1);
+    }
+    work.sources.push_back({top, relative, identity});
+    return static_cast<std::uint32_t>(work.sources.size() - 1);
+}
+
+// Lists the folder `top` and every folder below it, each opened beneath the one above it, and
+// adds a job for each WAV file found. The folders still to list are kept in a list, not on the
+// stack, so that no depth can exhaust it.
+void walk(Work& work, std::uint32_t top_index) {
     std::size_t const jobs_before = work.jobs.size();
     std::vector<Path> pending{Path()};  // relative to the top
     bool listed_all = true;  // what could not be listed may hold WAV files
     while (!pending.empty()) {
         Path const relative = std::move(pending.back());
         pending.pop_back();
-        Path const folder = relative.empty() ? top : join(top, relative);
-        Listing const listing = list_folder(folder, relative.empty());
-        if (!listing.opened) {
+        const Top& top = work.tops[top_index];
+        Path const shown = relative.empty() ? top.folder.path : join(top.folder.path, relative);
+        Folder opened;
+        Error error = relative.empty() ? 0 : open_below(top.folder, relative, opened).error;
+        const Folder& folder = relative.empty() ? top.folder : opened;
+        Identity identity;
+        Listing listing;
+        if (error == 0) error = identity_of(folder, identity);
+        if (error == 0) listing = list_folder(folder);
+        if (!relative.empty()) close_folder(opened);
+        if (error != 0 || !listing.opened) {
             listed_all = false;
-            note(work, Note::Verdict::failed, readable(folder),
-                 text("cannot list the folder: ") + system_text(listing.error));
+            note(work, Note::Verdict::failed, readable(shown),
+                 text("cannot list the folder: ") + system_text(error != 0 ? error : listing.error));
             continue;
         }
-        std::vector<Path> wavs, folders;
-        for (const Entry& entry : listing.entries) {
+        std::vector<Entry> wavs;
+        std::vector<Path> folders;
+        for (Entry& entry : listing.entries) {
             bool const folder_like = entry.type == Entry::Type::folder || entry.type == Entry::Type::folder_link;
             if (folder_like && is_converted_folder(PathView(entry.name))) {
                 // Used whatever it is, a link or a mount point too: its leftovers are cleared.
-                work.met.push_back(join(folder, entry.name));
+                work.met.push_back({top_index, relative, entry.name});
             } else if (entry.type == Entry::Type::folder_link) {
                 // A link to a folder may lead out of the tree, or round in a loop.
-                note(work, Note::Verdict::not_entered, readable(join(folder, entry.name)), text("a folder link"));
+                note(work, Note::Verdict::not_entered, readable(join(shown, entry.name)), text("a folder link"));
             } else if (entry.type == Entry::Type::folder) {
-                folders.push_back(join(relative, entry.name));
+                folders.push_back(relative.empty() ? entry.name : join(relative, entry.name));
             } else if (is_wav(PathView(entry.name))) {
-                if (entry.type == Entry::Type::file) wavs.push_back(entry.name);
-                else note(work, Note::Verdict::skipped, readable(join(folder, entry.name)),
-                          text(other_kind(entry.type)));
+                if (entry.type == Entry::Type::file) wavs.push_back(std::move(entry));
+                else note(work, Note::Verdict::skipped, readable(join(shown, entry.name)), text(other_kind(entry.type)));
             }
         }
         if (listing.error != 0) {
             listed_all = false;
-            note(work, Note::Verdict::failed, readable(folder),
+            note(work, Note::Verdict::failed, readable(shown),
                  text("cannot list the whole folder: ") + system_text(listing.error));
         }
 
-        sort_names(wavs, compare_ignoring_case);
-        for (const Path& name : wavs) {
-            add_job(work, join(folder, name), copies, join(relative, name).size());
+        std::sort(wavs.begin(), wavs.end(),
+                  [](const Entry& a, const Entry& b) { return name_before(a.name, b.name, compare_ignoring_case); });
+        if (!wavs.empty()) {
+            std::uint32_t const source = source_of(work, top_index, relative, identity);
+            for (Entry& wav : wavs) work.jobs.push_back({std::move(wav.name), source, wav.link, false});
         }
         sort_names(folders, compare_ignoring_case);
         pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
                        std::make_move_iterator(folders.rend()));
     }
     if (work.jobs.size() == jobs_before && listed_all) {
-        note(work, Note::Verdict::failed, readable(top), text("no .wav file in this folder or in a folder below it"));
+        note(work, Note::Verdict::failed, readable(work.tops[top_index].folder.path),
+             text("no .wav file in this folder or in a folder below it"));
     }
 }
 
 }  // namespace
 
+Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made) {
+    Folder at;  // unused while at `base`, which stays the caller's
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t const end = std::min(relative.find(separator<Path::value_type>, start), relative.size());
+        Path const name(relative.substr(start, end - start));
+        const Folder& parent = start == 0 ? base : at;
+        Below below{0, end, made != nullptr, std::nullopt};
+        bool made_now = false;
+        if (made != nullptr) below.error = make_folder(parent, name, made_now);
+        if (made_now) made->emplace_back(relative.substr(0, end));
+        Folder next;
+        if (below.error == 0) {
+            below.making = false;
+            below.error = open_folder(parent, name, false, next);
+            Found found;
+            if (below.error != 0 && find(parent, name, found) == 0) below.found = found.kind;
+        }
+        if (start != 0) close_folder(at);
+        if (below.error != 0) return below;
+        at = std::move(next);
+        if (end == relative.size()) break;
+        start = end + 1;
+    }
+    folder = std::move(at);
+    return {};
+}
+
 void take(const Path::value_type* argument, Work& work) {
     if (*argument == 0) {
         return note(work, Note::Verdict::failed, text("\"\""), text("an empty argument names no file or folder"));
     }
-    Given const given = look_up(argument);
+    Given given = look_up(argument);
     if (given.error != 0) {
-        return note(work, Note::Verdict::failed, given.shown, system_text(given.error, given.shown));
+        return note(work, Note::Verdict::failed, readable(given.shown), system_text(given.error, given.shown));
     }
     bool const folder = given.type == Entry::Type::folder;
-    if (inside_converted(PathView(given.source), folder) || inside_converted(PathView(given.real), folder)) {
-        return note(work, Note::Verdict::skipped, given.shown,
+    if (inside_converted(PathView(given.shown), folder) || inside_converted(PathView(given.real), folder)) {
+        close_folder(given.folder);
+        return note(work, Note::Verdict::skipped, readable(given.shown),
                     text(folder ? "a folder of converted copies" : "a converted copy itself"));
     }
-    if (folder) return walk(given.source, work);
     if (std::string_view const kind = other_kind(given.type); !kind.empty()) {
-        return note(work, Note::Verdict::skipped, given.shown, text(kind));
+        close_folder(given.folder);
+        return note(work, Note::Verdict::skipped, readable(given.shown), text(kind));
     }
-    PathView const source = given.source;
-    add_job(work, given.source, join(parent(source), text("converted")), last_component(source).size());
+    std::uint32_t const top = top_of(work, given.folder);
+    if (folder) return walk(work, top);
+    Identity identity = work.tops[top].identity;
+    work.jobs.push_back({std::move(given.name), source_of(work, top, Path(), identity), true, false});
+}
+
+void release(Work& work) {
+    for (Top& top : work.tops) close_folder(top.folder);
 }
 
 }  // namespace drop

@@ -4,25 +4,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "copy.hpp"
 
 namespace drop {
 
-// One file to convert. Its copy goes to its folder of copies and, inside it, to the end of its
-// path below the top of the folder that was dropped: the folder "converted" at that top,
-// mirroring the file's place below it, or beside a file that was dropped on its own. A drop of
-// 100,000 files holds 100,000 jobs, so a job holds one path and says where the others are.
-struct Job {
-    Path source;             // the original, full; on Windows in the extended form of every file call
-    std::uint32_t copies;    // its folder of converted copies, in Work::copies
-    std::uint32_t relative;  // where the copy's path inside that folder starts in `source`
-    bool case_twin;          // the copy of a file before it takes the same place, letter case aside
+// A folder given, or the folder of a file given: held open for the whole drop, so that every
+// folder below it is found beneath it, never by a path walked again from outside. Its copies go
+// to the folder "converted" in it, mirroring the folders below it.
+struct Top {
+    Folder folder;  // folder.path as lines name it
+    Identity identity;
+    bool copies_by_link = false;  // "converted" in it was a link when the drop found it
 };
 
-// The copy's path inside its folder of copies: "sub\take 1.wav".
-inline PathView relative(const Job& job) { return PathView(job.source).substr(job.relative); }
+// A folder that holds files to convert, as the walk listed it.
+struct Source {
+    std::uint32_t top;   // in Work::tops
+    Path relative;       // below the top, empty for the top itself; the same below its copies
+    Identity identity;   // the folder the walk listed: found otherwise later, it has changed
+};
+
+// One file to convert: its name in its folder. Its copy goes to the same name in the folder of
+// the same path below its top's copies. A drop of 100,000 files holds 100,000 jobs, so a job
+// holds one name and says where the rest is.
+struct Job {
+    Path name;
+    std::uint32_t source;  // in Work::sources
+    bool link;             // a link, or on Windows maybe one: opened through it
+    bool case_twin;        // the copy of a file before it takes the same place, letter case aside
+};
 
 // A line about what yields no job: a file or folder given that is skipped or failed, counted as
 // such, or a folder link that the walk does not enter, counted as neither.
@@ -32,13 +45,42 @@ struct Note {
     Path why;
 };
 
+// A folder named "converted" that the walk passed: `name` in the folder at `relative` below a top.
+struct Met {
+    std::uint32_t top;
+    Path relative;
+    Path name;
+};
+
 struct Work {
     std::vector<Job> jobs;  // in the order given, a folder's files sorted by name, no file twice
-    std::vector<Path> copies;  // the folders of converted copies, each once, like `source`
+    std::vector<Top> tops;  // each folder once
+    std::vector<Source> sources;
     std::vector<Note> notes;
-    std::size_t folders = 0;          // folders that hold the jobs' files
-    std::vector<Path> met;            // the folders named "converted" that the walk passed, like `source`
+    std::size_t folders = 0;  // folders that hold the jobs' files
+    std::vector<Met> met;
 };
+
+// The original of `job`, its copy's folder below its folder of copies, and both as lines name
+// them: "/music/sub/take 1.wav", "sub".
+inline const Source& source_of(const Work& work, const Job& job) { return work.sources[job.source]; }
+Path original_path(const Work& work, const Job& job);
+Path copy_path(const Work& work, const Job& job);  // "sub/take 1.wav", inside its folder of copies
+
+// Where opening the folders of a path below a held folder stopped: `error` from the folder that
+// could not be made (`making`) or opened, whose name ends at `end` in the path, and what is in
+// its place where the system could say; 0 when every one could.
+struct Below {
+    Error error = 0;
+    std::size_t end = 0;
+    bool making = false;
+    std::optional<Found::Kind> found;
+};
+
+// Opens the folder at `relative` below the held `base`, one folder at a time, each beneath the one
+// above it and none through a link. Where `made` is given, each folder that is missing is made,
+// and its path below `base` added to `made`.
+Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made = nullptr);
 
 // Adds what `argument` gives to `work`: a file, whatever its name; a folder, every file whose name
 // ends in .wav in any letter case, at any depth, except in folders named "converted" and in folder
@@ -47,24 +89,26 @@ struct Work {
 // neither does a file link found in a folder that leads into one.
 void take(const Path::value_type* argument, Work& work);
 
-// Adds the job of `source`, whose copy goes to the folder of copies `copies`, at the last
-// `relative` characters of `source` inside it.
-void add_job(Work& work, Path source, const Path& copies, std::size_t relative);
+// Lets go of every folder that `work` holds.
+void release(Work& work);
 
 // How the file system orders two paths, letter case aside: below, at or above 0. The one of
-// Windows folds the letters of every script; the POSIX one folds ASCII letters only, and which
-// other names a case-insensitive mount takes for one another is asked of the mount itself.
+// Windows folds the letters of every script; the POSIX one folds those that the case-insensitive
+// file systems of Linux fold, and which names a mount takes for one another is also asked of the
+// mount itself.
 using Compare = int (*)(PathView a, PathView b);
 int compare_ignoring_case(PathView a, PathView b);
 
 // The order of a folder's names, whatever order its listing gives (NTFS lists sorted, FAT and
 // exFAT in the order of making): by name, letter case aside, then by case, so that two names that
 // differ only in case stand together and the same one of them always comes first.
+bool name_before(PathView a, PathView b, Compare compare_ignoring_case);
 void sort_names(std::vector<Path>& names, Compare compare_ignoring_case);
 
 // Keeps one job of each file given more than once, alone or in a folder given: the one whose
-// copy goes to the outermost folder of copies, which holds the others. Marks each case twin and
-// counts the folders of the files. Portable, given the file system's comparison.
+// copy goes to the outermost folder of copies, which holds the others. A file is known by its
+// name in its folder, and the folder by its identity, however it was reached. Marks each case
+// twin and counts the folders of the files. Portable, given the file system's comparison.
 void finish(Work& work, Compare compare_ignoring_case);
 
 }  // namespace drop

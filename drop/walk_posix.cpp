@@ -1,5 +1,6 @@
 // The listing of a folder and the look-up of a path given, on Linux: paths are bytes, passed to
-// every call as they are.
+// every call as they are. A path given is looked up once, from the current folder; everything
+// below it is found through the descriptor of the folder it gives.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "files_posix.hpp"
 #include "output.hpp"
 #include "paths.hpp"
 #include "system.hpp"
@@ -34,7 +36,8 @@ std::string resolved(const std::string& path) {
 
 // The full path of `argument`, its folders resolved and its last component as given, so that a
 // link to a file is converted as itself, beside itself; empty, with errno set, when a folder of it
-// does not exist.
+// does not exist. Slashes at its end, as a shell's completion writes a folder's name, are no part
+// of it: a link so given is named as given, and a file so given is the file.
 std::string full_path(std::string_view argument) {
     std::string path(argument);
     while (path.size() > 1 && path.ends_with('/')) path.pop_back();
@@ -47,13 +50,13 @@ std::string full_path(std::string_view argument) {
 
 }  // namespace
 
-// Below the top, a folder is opened only if it is no link, which the listing might have missed.
 // The type comes from the listing, or from the file where the file system gives none there; a
 // file that cannot be asked fails as its job. A link is what it leads to, and one that leads
 // nowhere fails as its job.
-Listing list_folder(const Path& folder, bool top) {
+Listing list_folder(const Folder& folder) {
     Listing listing;
-    int const fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (top ? 0 : O_NOFOLLOW));
+    int const at = static_cast<int>(folder.handle);
+    int const fd = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);  // a place of its own in the listing
     DIR* const d = fd < 0 ? nullptr : ::fdopendir(fd);
     if (d == nullptr) {
         listing.opened = false;
@@ -70,13 +73,13 @@ Listing list_folder(const Path& folder, bool top) {
         struct stat status;
         mode_t type = DTTOIF(mode_t{entry->d_type});
         if (entry->d_type == DT_UNKNOWN) {
-            type = ::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 ? status.st_mode & S_IFMT : S_IFREG;
+            type = ::fstatat(at, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 ? status.st_mode & S_IFMT : S_IFREG;
         }
         bool const link = S_ISLNK(type);
-        if (link) type = ::fstatat(fd, entry->d_name, &status, 0) == 0 ? status.st_mode & S_IFMT : S_IFREG;
+        if (link) type = ::fstatat(at, entry->d_name, &status, 0) == 0 ? status.st_mode & S_IFMT : S_IFREG;
         Entry::Type const kind = type_of(type);
         listing.entries.push_back(
-            {Path(name), link && kind == Entry::Type::folder ? Entry::Type::folder_link : kind});
+            {Path(name), link && kind == Entry::Type::folder ? Entry::Type::folder_link : kind, link});
     }
     listing.error = errno;
     ::closedir(d);
@@ -91,15 +94,25 @@ Given look_up(const char* argument) {
         given.shown = readable(argument);
         return given;
     }
-    given.shown = readable(path);
+    given.shown = path;
     struct stat status;
     if (::stat(path.c_str(), &status) != 0) {
         given.error = errno;
         return given;
     }
-    given.source = path;
     given.real = resolved(path);
     given.type = type_of(status.st_mode);
+    // The folder given, a link to it followed; or the folder of the file given, which is then
+    // found by its name there.
+    bool const folder = given.type == Entry::Type::folder;
+    std::string const held = folder ? path : std::string(parent(std::string_view(path)));
+    int const fd = ::open(held.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        given.error = errno;
+        return given;
+    }
+    given.folder = {fd, held, flushes_each(fd)};
+    if (!folder) given.name = std::string(last_component(std::string_view(path)));
     return given;
 }
 

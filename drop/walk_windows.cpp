@@ -1,5 +1,6 @@
-// The listing of a folder and the look-up of a path given, on Windows: names pass as UTF-16,
-// and every call takes the extended form of a path.
+// The listing of a folder and the look-up of a path given, on Windows: names pass as UTF-16. A
+// path given is looked up once, in its extended form, so that no length and no name Windows
+// allows stops it; everything below it is found through the handle of the folder it gives.
 #include <windows.h>
 
 #include "files_windows.hpp"
@@ -46,53 +47,87 @@ int compare_ignoring_case(std::wstring_view a, std::wstring_view b) {
            CSTR_EQUAL;
 }
 
-// A folder link is a symbolic link or a junction to a folder: a reparse point.
-Listing list_folder(const Path& folder, bool) {
+// Listed through the folder's handle. A folder link is a symbolic link or a junction to a folder:
+// a reparse point. A file may be a link that the listing does not tell under Wine, so every file
+// is opened through what it may lead to, and asked where it really is.
+Listing list_folder(const Folder& folder) {
     Listing listing;
-    WIN32_FIND_DATAW entry;
-    HANDLE const found = FindFirstFileExW(join(folder, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                          nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (found == INVALID_HANDLE_VALUE) {
-        // An empty root has no entry at all, not even "." and "..".
-        if (GetLastError() != ERROR_FILE_NOT_FOUND) listing = {false, GetLastError(), {}};
-        return listing;
+    alignas(LONGLONG) unsigned char buffer[64 * 1024];
+    FILE_INFO_BY_HANDLE_CLASS which = FileIdBothDirectoryRestartInfo;
+    for (;;) {
+        if (!GetFileInformationByHandleEx(reinterpret_cast<HANDLE>(folder.handle), which, buffer, sizeof buffer)) {
+            DWORD const error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES) break;
+            // An empty root has no entry at all, not even "." and "..".
+            if (error == ERROR_FILE_NOT_FOUND && which == FileIdBothDirectoryRestartInfo) break;
+            if (which == FileIdBothDirectoryRestartInfo) listing.opened = false;
+            listing.error = error;
+            break;
+        }
+        which = FileIdBothDirectoryInfo;
+        for (std::size_t at = 0;;) {
+            auto const* const entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+            std::wstring_view const name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                bool const link = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                bool const directory = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                listing.entries.push_back({Path(name),
+                                           !directory ? Entry::Type::file
+                                           : link     ? Entry::Type::folder_link
+                                                      : Entry::Type::folder,
+                                           !directory});
+            }
+            if (entry->NextEntryOffset == 0) break;
+            at += entry->NextEntryOffset;
+        }
     }
-    do {
-        std::wstring_view const name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        bool const link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        Entry::Type const type = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? Entry::Type::file
-                                 : link                                                 ? Entry::Type::folder_link
-                                                                                        : Entry::Type::folder;
-        listing.entries.push_back({Path(name), type});
-    } while (FindNextFileW(found, &entry));
-    DWORD const error = GetLastError();
-    FindClose(found);
-    if (error != ERROR_NO_MORE_FILES) listing.error = error;
     return listing;
+}
+
+std::vector<Path> names_in(const Folder& folder) {
+    std::vector<Path> names;
+    for (Entry& entry : list_folder(folder).entries) names.push_back(std::move(entry.name));
+    return names;
 }
 
 // The path as a user writes it, each 8.3 name long, and its extended form for the calls.
 // A folder given as "D:\" by a batch file or a shortcut arrives as D:\" (a backslash before a
 // quote keeps the quote), and no Windows name holds a quote: the path is the argument without it.
+// The folder given, a link to it followed, or the folder of the file given, is held from here on.
 Given look_up(const wchar_t* argument) {
     Given given;
     DWORD error = 0;
     std::wstring written = argument;
     if (written.size() > 1 && written.ends_with(L'"')) written.pop_back();
     std::wstring const full = full_path(written.c_str(), error);
-    if (full.empty()) return {{}, written, {}, Entry::Type::file, error};
+    if (full.empty()) return {written, {}, {}, {}, Entry::Type::file, error};
     std::wstring const path = long_path(full, error);
-    if (path.empty()) return {{}, full, {}, Entry::Type::file, error};
+    if (path.empty()) return {full, {}, {}, {}, Entry::Type::file, error};
     given.shown = path;
-    given.source = extended(path);
-    DWORD const attributes = GetFileAttributesW(given.source.c_str());
+    std::wstring const source = extended(path);
+    DWORD const attributes = GetFileAttributesW(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         given.error = GetLastError();
         return given;
     }
-    given.type = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Entry::Type::folder : Entry::Type::file;
-    given.real = final_path(given.source);
+    bool const folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    given.type = folder ? Entry::Type::folder : Entry::Type::file;
+    std::wstring const held = folder ? source : std::wstring(parent(std::wstring_view(source)));
+    HANDLE const opened = CreateFileW(held.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        given.error = GetLastError();
+        return given;
+    }
+    given.folder = {reinterpret_cast<Handle>(opened), held, true};
+    if (!folder) given.name = std::wstring(last_component(std::wstring_view(source)));
+    // Where it really is, for the rule of converted folders: a file given may be a link into one.
+    HANDLE const target = folder ? opened
+                                 : CreateFileW(source.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target != INVALID_HANDLE_VALUE) given.real = final_path(target);
+    if (!folder && target != INVALID_HANDLE_VALUE) CloseHandle(target);
     return given;
 }
 

@@ -89,7 +89,7 @@ faulty() {  # CALL N ERROR: the run, with the Nth call of CALL failing with ERRO
         "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
 }
 # The folder's open for its lock fails as a full descriptor table does.
-for fault in open:EMFILE read:EIO write:EIO close:EIO flock:EIO renameat2:EIO link:EIO rename:EIO; do
+for fault in openat:EMFILE read:EIO write:EIO fdatasync:EIO close:EIO flock:EIO renameat2:EIO linkat:EIO renameat:EIO; do
     call=${fault%:*} error=${fault#*:}
     faulty "$call" 1000000 "$error"
     [ "$status" -eq 0 ] || fail "$call: status $status: $(cat "$work/out")"

@@ -8,6 +8,7 @@
 #   in_copies PATH     PATH inside converted, as a line names it: converted\sub\x.wav on Windows
 #   $missing_text      the system's text for a file that is not there
 #   $folds_case        yes where the file system takes A.wav and a.wav for one name
+#   copy_of_read_only COPY  checks the copy of a read-only original as the platform makes it
 
 drop() { drop_to "$work/out" "$@"; }
 twin_why='is the copy of a file whose path differs only in letter case, and converted cannot hold both'
@@ -65,8 +66,7 @@ tree_case() {
     # shellcheck disable=SC2086 # one path per line
     (IFS='
 '; copies_exact $wavs)
-    # By its mode, not by -w: the tests may run as root, who can write any file.
-    [ -n "$(find "$dir/converted/ro.wav" -perm -u+w)" ] || fail "the copy of a read-only original is read-only"
+    copy_of_read_only "$dir/converted/ro.wav"
     cp "$work/out" "$work/first"
 
     add_file "$l1/short.wav" 6
@@ -79,10 +79,12 @@ tree_case() {
 '; copies_exact $wavs "./$l1/short.wav" "./$l1/$l2/$l3/short.wav")
 
     head -c 100 /dev/urandom >"$dir/converted/$leftover"
+    : >"$dir/converted/a b.wav"  # as a power cut may leave a copy that an older drop made
     drop "$(p "$dir")"
     ended 0
     said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
-    said_line "0 converted, $((files + $1)) skipped, 0 failed."
+    numbered_line "converted: $(p "$dir/a b.wav") (its copy was 0 of 3,000 bytes; made again)"
+    said_line "1 converted, $((files + $1 - 1)) skipped, 0 failed."
     no_leftovers "$dir"
     cp "$work/first" "$work/out"  # for the platform's own rows of the first drop
 }
@@ -93,15 +95,15 @@ tree_case() {
 # failures than the recap repeats, and a link to the tree's copies.
 bad_tree() {
     mkdir -p "$bad/T/Sub" "$bad/T/sub" "$bad/twins" "$bad/in place/converted/b.wav" "$bad/empty" "$bad/cfile" "$bad/T/real" "$bad/T/converted" \
-        "$bad/M/elsewhere" "$bad/F/sub" "$bad/F/converted" "$bad/shorts"
+        "$bad/M" "$bad/M-elsewhere" "$bad/F/sub" "$bad/F/converted" "$bad/shorts"
     for f in T/Sub/x.wav T/sub/x.wav twins/A.wav twins/a.wav "in place/b.wav" cfile/c.wav T/converted/r.wav M/m.wav F/sub/d.wav; do
         head -c 3000 /dev/urandom >"$bad/$f"
     done
     head -c 3000 /dev/urandom >"$bad/empty/song.wave"
     echo file >"$bad/cfile/converted"
     ln -s ../converted/r.wav "$bad/T/real/alias.wav"
-    ln -s elsewhere "$bad/M/converted"
-    mkdir -p "$bad/M/nox" "$bad/M/elsewhere/was there"  # a folder whose one file fails, and one made before
+    ln -s ../M-elsewhere "$bad/M/converted"
+    mkdir -p "$bad/M/nox" "$bad/M-elsewhere/was there"  # a folder whose one file fails, and one made before
     echo 0 >"$bad/M/nox/s.wav"
     echo file >"$bad/F/converted/sub"
     for i in $(seq 10 31); do echo 0 >"$bad/shorts/s$i.wav"; done
@@ -126,9 +128,9 @@ bad_case() {
     [ ! -e "$bad/T/converted/real/alias.wav" ] || fail "a link into the copies was converted again"
     said "converted: $(p "$bad/M/m.wav")"
     ! grep -qF "$(p "$bad/M/converted")" "$work/out" || fail "a folder of copies that is a link named: $(cat "$work/out")"
-    cmp -s "$bad/M/elsewhere/m.wav" "$bad/M/converted/m.wav" && [ -f "$bad/M/elsewhere/m.wav" ] || fail "no copy through the link"
+    cmp -s "$bad/M-elsewhere/m.wav" "$bad/M/converted/m.wav" && [ -f "$bad/M-elsewhere/m.wav" ] || fail "no copy through the link"
     # No folder is left empty by a failed file, but one that was there before stays.
-    [ ! -e "$bad/M/elsewhere/nox" ] && [ ! -e "$bad/shorts/converted" ] && [ -d "$bad/M/elsewhere/was there" ] ||
+    [ ! -e "$bad/M-elsewhere/nox" ] && [ ! -e "$bad/shorts/converted" ] && [ -d "$bad/M-elsewhere/was there" ] ||
         fail "the empty folders in converted: $(find "$bad" -path '*onverted*' -type d -empty)"
     said "failed: $(p "$bad/F/sub/d.wav") ($(in_copies sub) is a file, not a folder)"
     said "failed: $(p "$bad/in place/b.wav") ($(in_copies b.wav) is a folder, not a converted copy)"
@@ -146,6 +148,25 @@ bad_case() {
 recapped() {
     [ "$(recap | head -n 1)" = "$1 files failed:" ] && [ "$(recap | tail -n 1)" = "  … and $(($1 - 20)) more" ] &&
         [ "$(recap | wc -l)" -eq 22 ] || fail "the recap is not 20 failures and a count: $(recap)"
+}
+
+# copies_link_case: "converted" a link into the folder being converted, or to the folder that holds
+# it: no copy is made anywhere, and each file's line says why.
+copies_link_case() {
+    dir=$work/into expect=$work/into-expect originals=$work/into-originals
+    add_file a.wav 3000 && add_file sub/b.wav 3000
+    for target in sub ..; do
+        rm -rf "$dir/converted" "$dir/sub/converted" && ln -s "$target" "$dir/converted"
+        drop "$(p "$dir")"
+        ended 1
+        case $target in sub) where=", inside the folder it is in, where copies would be taken for originals" ;;
+        *) where=", which holds the folder it is in" ;; esac
+        numbered_line "failed: $(p "$dir/a.wav") ($(p "$dir/converted") leads to $(p "$(realpath "$dir/$target")")$where; no copy is made there)"
+        [ "$(ls "$dir/sub")" = b.wav ] && [ ! -e "$work/a.wav" ] && [ ! -e "$work/sub" ] ||
+            fail "a copy was made through converted -> $target: $(ls "$dir/sub" "$work")"
+        no_leftovers "$dir"
+    done
+    rm "$dir/converted"
 }
 
 # folders_case: a file and the folders that hold it, in one drop: each file once, into the

@@ -1,12 +1,12 @@
 #!/bin/sh
-# drop-linux-test.sh TOOL DROP PRELOAD: quoxel-drop on what Linux users give it: the cases of
+# drop-linux-test.sh TOOL DROP PRELOAD SWAP: quoxel-drop on what Linux users give it: the cases of
 # drop-cases.sh, which every platform passes alike, and Linux's own rows beside them: a FIFO, a
 # link to a file, a name that is not UTF-8, umask 002, relative paths, output closed early, a
 # lock held for the moment of its check, a failure of each file call (PRELOAD, the fault
 # injector), the options and the wait for Enter. No original ever changes, and no run leaves a
 # lock file or a temporary copy. TOOL, the build host's quoxel, converts the expected copies.
 set -eu
-tool=$1 drop_program=$2 preload=$3
+tool=$1 drop_program=$2 preload=$3 swap_folders=$4
 . "$(dirname "$0")/common.sh"
 . "$(dirname "$0")/drop-cases.sh"
 ulimit -S -f 4096  # 2 MiB, so that a runaway fails instead of filling the disk; rows raise it
@@ -28,8 +28,12 @@ drop_closing() {
     eval "timeout -k 5 60 \"\$drop_program\" \"\$@\" </dev/null $closing" || status=$?
 }
 p() { printf '%s' "$1"; }
+pause=$work/paused  # made by a run that the fault injector pauses, and removed to let it go on
+paused() { [ -e "$pause" ]; }
 in_copies() { printf 'converted/%s' "$1"; }
 missing_text='No such file or directory' folds_case=no
+# A copy has its original's permission bits, less the umask, as cp makes it.
+copy_of_read_only() { [ "$(stat -c %a "$1")" = 444 ] || fail "the copy of a read-only original is $(stat -c %a "$1")"; }
 
 
 # ---- The tree ----
@@ -75,6 +79,121 @@ drop "$bad/T"
 ended 0
 said "skipped: $bad/T/Sub/x.wav (already converted: converted/Sub/x.wav exists)"
 said "skipped: $bad/T/sub/x.wav (already converted: converted/sub/x.wav exists)"
+
+# ---- What is in the folder of copies: links, a FIFO, copies cut short ----
+# Nothing below the folder of copies is followed when it is a link: a copy's folder that is a link
+# to a folder elsewhere, or the copy's name taken by a link, a dangling link or a FIFO, fails its
+# file with what is there, and the link stays as it is. A copy of another size than its original,
+# as a power cut or a full disk leaves it, is made again; one of the same size is a copy.
+dir=$work/links expect=$work/links-expect originals=$work/links-originals
+add_file sub/x.wav 3000 && add_file a.wav 3000 && add_file b.wav 3000 && add_file c.wav 3000 &&
+    add_file d.wav 3000 && add_file e.wav 3000 && add_file f.wav 3000
+mkdir -p "$dir/converted" "$work/elsewhere" && ln -s "$work/elsewhere" "$dir/converted/sub"
+ln -s ../b.wav "$dir/converted/a.wav" && ln -s nowhere "$dir/converted/b.wav" && mkfifo "$dir/converted/c.wav"
+: >"$dir/converted/d.wav" && head -c 1500 "$expect/e.wav" >"$dir/converted/e.wav"
+head -c 3000 /dev/zero >"$dir/converted/f.wav"  # what it holds is not asked
+chmod 600 "$dir/c.wav"
+drop "$dir"
+ended 1
+numbered_line "failed: $dir/sub/x.wav (converted/sub is a link, not a folder)"
+for f in a b; do numbered_line "failed: $dir/$f.wav (converted/$f.wav is a link, not a converted copy; it stays as it is)"; done
+numbered_line "failed: $dir/c.wav (converted/c.wav is a FIFO, not a converted copy; it stays as it is)"
+numbered_line "converted: $dir/d.wav (its copy was 0 of 3,000 bytes; made again)"
+numbered_line "converted: $dir/e.wav (its copy was 1,500 of 3,000 bytes; made again)"
+numbered_line "skipped: $dir/f.wav (already converted: converted/f.wav exists)"
+[ -z "$(ls "$work/elsewhere")" ] && [ "$(readlink "$dir/converted/a.wav")" = ../b.wav ] &&
+    [ "$(readlink "$dir/converted/b.wav")" = nowhere ] && [ -p "$dir/converted/c.wav" ] ||
+    fail "what was in the folder of copies changed: $(ls -l "$dir/converted" "$work/elsewhere")"
+cmp -s "$dir/converted/d.wav" "$expect/d.wav" && cmp -s "$dir/converted/e.wav" "$expect/e.wav" ||
+    fail "a copy cut short was not made again"
+# Modes: an original that only its owner may read gives a copy that only its owner may read.
+rm "$dir/converted/c.wav" && drop "$dir"
+[ "$(stat -c %a "$dir/converted/c.wav")" = 600 ] || fail "the copy of a 0600 original is $(stat -c %a "$dir/converted/c.wav")"
+copies_link_case
+
+# ---- A copy's bytes are on the disk before it takes its name ----
+# The calls of each thread in the order it made them (strace, a file for each thread): after the
+# last write of each temporary copy comes a flush (syncfs of the folder of copies, or fdatasync of
+# the copy), and only then the copy's rename.
+dir=$work/flushed expect=$work/flushed-expect originals=$work/flushed-originals
+for i in $(seq 10 39); do add_file "a/$i.wav" 3000 && add_file "b/$i.wav" 3000; done
+if command -v strace >/dev/null; then
+    mkdir "$work/trace"
+    timeout -k 5 60 strace -ff -qq -e trace=openat,write,fdatasync,syncfs,renameat2,renameat -o "$work/trace/t" \
+        "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || fail "the traced drop: $(cat "$work/out")"
+    (cd "$expect" && copies_exact $(find . -type f))
+    renamed=$(for thread in "$work"/trace/t.*; do
+        awk '/^openat\(.*"quoxel-[0-9]+-[0-9]+\.tmp", O_WRONLY/ { split($0, q, "\""); copy[$NF] = q[2]; next }
+             /^write\(/ { fd = substr($0, 7) + 0; if (fd in copy) { written[copy[fd]] = 1; unflushed[copy[fd]] = 1 }; next }
+             /^fdatasync\(.*= 0$/ { fd = substr($0, 11) + 0; if (fd in copy) delete unflushed[copy[fd]]; next }
+             /^syncfs\(.*= 0$/ { for (name in unflushed) delete unflushed[name]; next }
+             /^renameat2?\(.*"quoxel-[0-9]+-[0-9]+\.tmp"/ { split($0, q, "\""); name = q[2]
+                 if (!(name in written) || (name in unflushed)) { print "renamed before its flush: " name > "/dev/stderr"; exit 1 }
+                 ++renamed }
+             END { print renamed + 0 }' "$thread" || fail "a copy took its name before it was on the disk"
+    done | awk '{ n += $1 } END { print n }')
+    [ "$renamed" -eq 60 ] || fail "$renamed renames of temporary copies traced, not 60"
+else
+    echo "drop-linux-test: no strace, so the order of the flushes and the renames is not checked"
+fi
+
+# ---- Few descriptors: a drop of many folders holds only what its files at work need ----
+dir=$work/few expect=$work/few-expect originals=$work/few-originals
+for i in $(seq 100 219); do add_file "d$i/a.wav" 100 && add_file "d$i/b.wav" 100; done
+(ulimit -n 80 && QUOXEL_DROP_THREADS=8 drop "$dir" && echo "$status" >"$work/status")
+status=$(cat "$work/status")
+ended 0
+(cd "$expect" && copies_exact $(find . -type f))
+
+# ---- Folders swapped for links while a drop runs ----
+# Someone swaps the folders of the originals, the folders of the copies and the folder of copies
+# itself for links to folders outside the tree (renameat2 with RENAME_EXCHANGE), again and again,
+# while drops of a few hundred files run: whatever the timing, nothing outside the tree is
+# created, changed or removed, every copy under a final name is the exact copy of its original,
+# and no temporary copy is left. Each file's name is its own in the whole tree, and the outside
+# folders hold files of the same names with other bytes.
+dir=$work/race expect=$work/race-expect originals=$work/race-originals outside=$work/race-outside
+for d in 0 1 2 3 4 5 6 7; do
+    for i in $(seq 10 49); do add_file "d$d/d$d-$i.wav" 3000; done
+    mkdir -p "$outside/o$d" && for i in $(seq 10 49); do head -c 3000 /dev/urandom >"$outside/o$d/d$d-$i.wav"; done
+    ln -s "$outside/o$d" "$dir/l$d" && ln -s "$outside/o$d" "$dir/c$d"
+done
+mkdir -p "$outside/oc" && ln -s "$outside/oc" "$dir/cc"
+(cd "$outside" && find . -type f -exec md5sum {} + | sort) >"$work/outside.before"
+(cd "$expect" && find . -name '*.wav' -exec md5sum {} +) | sed 's|  .*/|  |' | sort -k 2 >"$work/race.expected"
+raced() {  # the drop, with `swap_folders` swapping PAIR... from before it starts, or from its lock on with "locked"
+    rm -rf "$dir/converted" && mkdir -p "$dir/converted"
+    for d in 0 1 2 3 4 5 6 7; do mkdir "$dir/converted/d$d"; done
+    rm -f "$work/stop" "$pause"
+    status=0
+    if [ "$1" = locked ]; then
+        shift
+        (timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:pause QUOXEL_PAUSE="$pause" "$drop_program" "$dir" \
+            </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+        within 60 paused || fail "the drop never came to its lock"
+        "$swap_folders" "$work/stop" "$@" >"$work/swaps" &
+        rm "$pause"
+    else
+        "$swap_folders" "$work/stop" "$@" >"$work/swaps" &
+        (timeout -k 5 60 "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+    fi
+    until [ -e "$work/status" ]; do sleep 0.01; done
+    : >"$work/stop"
+    wait
+    status=$(cat "$work/status") && rm "$work/status"
+    case $status in 0 | 1) ;; *) fail "a raced drop ended with status $status: $(cat "$work/out")" ;; esac
+    (cd "$outside" && find . -type f -exec md5sum {} + | sort) | cmp -s - "$work/outside.before" ||
+        fail "a raced drop changed what is outside the tree: $(cat "$work/out")"
+    (cd "$dir/converted" && find . -type f -name '*.wav' -exec md5sum {} +) | sed 's|  .*/|  |' | sort -k 2 |
+        join -1 2 -2 2 -o 1.1,2.1,0 - "$work/race.expected" | awk '$1 != $2 { print "not exact: " $3; bad = 1 } END { exit bad }' ||
+        fail "a raced drop kept a copy that is not its original's: $(cat "$work/out")"
+    no_leftovers "$dir" && no_leftovers "$outside"
+}
+for round in 1 2 3; do
+    raced "$dir/d0" "$dir/l0" "$dir/d3" "$dir/l3" "$dir/d5" "$dir/l5"
+    raced "$dir/converted/d1" "$dir/c1" "$dir/converted/d4" "$dir/c4" "$dir/converted/d6" "$dir/c6"
+    raced locked "$dir/converted" "$dir/cc"
+done
 
 # ---- A file and the folders that hold it, given by relative paths and other spellings ----
 folders_case
@@ -143,8 +262,6 @@ concurrent_case 4 300 0
 # process holds its new lock file as a run does to see whether its maker is still at work; the
 # holder lets go only once the kernel shows the run's lock waiting behind its own (/proc/locks),
 # so the run is seen to wait for it, or once the run has ended without waiting.
-pause=$work/paused
-paused() { [ -e "$pause" ]; }
 rm -rf "$dir/converted" "$work/status"
 (status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:pause QUOXEL_PAUSE="$pause" \
     "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
@@ -212,7 +329,7 @@ faulty() {  # CALL N: the run, with the Nth call of CALL failing
     timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
         "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
 }
-for call in open read write close mkdir flock renameat2; do
+for call in openat read write close mkdirat flock syncfs renameat2; do
     faulty "$call" 1000000
     ended 0
     calls=$(cat "$work/calls") failed=0
@@ -252,7 +369,7 @@ copies_exact ./a.wav ./sub/b.wav
 dir=$work/unlisted expect=$work/unlisted-expect originals=$work/unlisted-originals
 add_file a/x.wav 3000 && add_file b/y.wav 3000
 status=0
-timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=open:2:EACCES "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=openat:2:EACCES "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
     status=$?
 ended 1
 said_line "failed: $dir/a (cannot list the folder: Permission denied)"

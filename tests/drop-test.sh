@@ -35,6 +35,10 @@ start_drop() { LC_ALL=C.UTF-8 "$wine" "$programs/drop-files-here.exe" "$@" </dev
 p() { windows_path "$1"; }
 in_copies() { printf 'converted\\%s' "$1" | tr / '\\'; }
 missing_text='File not found' folds_case=yes
+# A copy takes the permissions of the folder it is made in, as a copy in Explorer does: a
+# read-only original gives a copy that can be written. By its mode, not by -w: the tests may run
+# as root, who can write any file.
+copy_of_read_only() { [ -n "$(find "$1" -perm -u+w)" ] || fail "the copy of a read-only original is read-only"; }
 # The 8.3 name that Wine gives $1, from cmd's dir /x: the column before the long name.
 short_name() {
     LC_ALL=C.UTF-8 "$wine" cmd /c dir /x "$(windows_path "$(dirname "$1")")" </dev/null 2>/dev/null | tr -d '\r' |
@@ -90,6 +94,8 @@ head -c 3000 /dev/urandom >"$work/alone/new.wav"
 drop_from "$work/alone" "$work/out" "$(windows_path "$work/alone/new.wav")"
 ended 0
 said "] converted: $(windows_path "$work/alone/new.wav")"
+
+copies_link_case
 
 folders_case
 # "Z:\G\" from a batch file or a shortcut arrives as Z:\G\", its trailing quote kept.

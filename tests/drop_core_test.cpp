@@ -25,9 +25,10 @@
 #include "source.hpp"
 
 using drop::convert_block;
-using drop::copy_converted;
 using drop::Error;
 using drop::Files;
+using drop::Folder;
+using drop::Handle;
 using drop::kept_bytes;
 using drop::Path;
 using drop::Version;
@@ -58,21 +59,44 @@ std::vector<std::string> names_in(const std::string& folder) {
 
 std::size_t open_descriptors() { return names_in("/proc/self/fd").size(); }
 
-// The POSIX calls, with the `nth` call of one kind failing with `error`, and `stop` set after
-// the `stop_after`th write.
+// A scratch folder held open as the drop holds one; let go of at the end.
+struct HeldDir {
+    ScratchDir dir;
+    Folder folder;
+    explicit HeldDir(bool flush_each = false) {
+        folder = {open(dir.path("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), dir.path(""), flush_each};
+    }
+    ~HeldDir() { drop::close_folder(folder); }
+    std::string path(const std::string& name) const { return dir.path(name); }
+};
+
+// The POSIX calls, with the `nth` call of one kind failing with `error`, `stop` set after the
+// `stop_after`th write, and every call on the temporary copy and the copy's name written down in
+// `calls_made`, in order.
 struct FaultyFiles final : Files {
     Files& real = system_files();
-    std::string failing;  // "open", "read", "create", "write", "close", "rename", "remove"
+    std::string failing;  // "open", "read", "create", "write", "flush", "close", "rename", "remove"
     int nth = 0;
     Error error = 0;
     int stop_after = 0;
     std::atomic<bool>* stop = nullptr;
     std::function<void()> after_first_write;  // what another program does meanwhile
     std::map<std::string, int> calls;
+    std::vector<std::string> calls_made;
+    Handle out = drop::no_handle;
 
     bool fails(const std::string& call) { return ++calls[call] == nth && call == failing; }
-    Error open(const Path& p, Handle& f) override { return fails("open") ? error : real.open(p, f); }
-    Error create(const Path& p, Handle& f) override { return fails("create") ? error : real.create(p, f); }
+    Error open(const Folder& d, const Path& p, bool follow, Handle& f, Version& v, std::uint32_t& mode,
+               bool& regular) override {
+        return fails("open") ? error : real.open(d, p, follow, f, v, mode, regular);
+    }
+    Error create(const Folder& d, const Path& p, std::uint32_t mode, Handle& f) override {
+        if (fails("create")) return error;
+        Error const made = real.create(d, p, mode, f);
+        out = f;
+        calls_made.push_back("create");
+        return made;
+    }
     Error read(Handle f, std::span<std::uint8_t> into, std::size_t& got) override {
         return fails("read") ? error : real.read(f, into, got);
     }
@@ -81,21 +105,49 @@ struct FaultyFiles final : Files {
         if (stop != nullptr && calls["write"] == stop_after) stop->store(true);
         Error const written = real.write(f, bytes);
         if (after_first_write && calls["write"] == 1) after_first_write();
+        if (f == out) calls_made.push_back("write");
         return written;
+    }
+    Error flush(const Folder& d, Handle f) override {
+        if (fails("flush")) return error;
+        if (f == out) calls_made.push_back(d.flush_each ? "flush" : "flush (none here)");
+        return real.flush(d, f);
+    }
+    Error flush_all(const Folder& d) override {
+        calls_made.push_back("flush all");
+        return fails("flush_all") ? error : real.flush_all(d);
     }
     Error close(Handle f) override {
         Error const closed = real.close(f);  // closed whatever is made to fail, as close does
+        if (f == out) calls_made.push_back("close");
         return fails("close") ? error : closed;
     }
-    Error rename(const Path& from, const Path& to) override {
-        return fails("rename") ? error : real.rename(from, to);
+    Error rename(const Folder& from, const Path& a, const Folder& to, const Path& b, bool replace) override {
+        calls_made.push_back(replace ? "rename over" : "rename");
+        return fails("rename") ? error : real.rename(from, a, to, b, replace);
     }
-    Error remove(const Path& p) override { return fails("remove") ? error : real.remove(p); }
-    Error version(Handle f, Version& v) override { return real.version(f, v); }
-    Error version(const Path& p, Version& v) override { return real.version(p, v); }
+    Error remove(const Folder& d, const Path& p) override {
+        calls_made.push_back("remove");
+        return fails("remove") ? error : real.remove(d, p);
+    }
+    Error version(const Folder& d, const Path& p, bool follow, Handle f, Version& v) override {
+        return real.version(d, p, follow, f, v);
+    }
     bool exists(Error e) override { return real.exists(e); }
     bool inside_copies(Handle f) override { return real.inside_copies(f); }
 };
+
+// A copy of `name` in `dir` as the drop makes one: written as "t.tmp", flushed, and given the
+// name `copy` (over a file there where `replace`).
+Copy copy_converted(Files& files, const HeldDir& dir, const Path& name, const Path& copy, std::span<std::uint8_t> buffer,
+                    const std::atomic<bool>& stop, bool replace = false) {
+    Path const temporary = "t.tmp";
+    Copy outcome = drop::write_converted(files, {dir.folder, name}, false, {dir.folder, temporary}, buffer, stop);
+    if (outcome.step != Copy::Step::done) return outcome;
+    if (Error const error = files.flush_all(dir.folder)) outcome = {Copy::Step::flush, error};
+    drop::give_name(files, {dir.folder, temporary}, {dir.folder, copy}, replace, outcome);
+    return outcome;
+}
 
 TEST(DropCore, ABlockIsConvertedFromItsFifthByteOfTheFile) {
     struct Case {
@@ -121,7 +173,7 @@ TEST(DropCore, ACopyHoldsWhatTheToolMakesOfTheFileAtEverySize) {
     for (std::size_t blocks = 1; blocks <= 3; ++blocks) {
         for (std::size_t size = blocks * tool_block - 2; size <= blocks * tool_block + 2; ++size) sizes.push_back(size);
     }
-    ScratchDir dir;
+    HeldDir dir;
     Bytes buffer(buffer_size);
     std::atomic<bool> const stop{false};
     for (std::size_t const size : sizes) {
@@ -129,9 +181,8 @@ TEST(DropCore, ACopyHoldsWhatTheToolMakesOfTheFileAtEverySize) {
         write_file(dir.path("original"), original);
         write_file(dir.path("by tool"), original);
         int const status = run_tool({dir.path("by tool")}).status;
-        Copy const outcome =
-            copy_converted(system_files(), dir.path("original"), dir.path("tmp"), dir.path("copy"), buffer, stop);
-        EXPECT_FALSE(exists(dir.path("tmp"))) << size;
+        Copy const outcome = copy_converted(system_files(), dir, "original", "copy", buffer, stop);
+        EXPECT_FALSE(exists(dir.path("t.tmp"))) << size;
         EXPECT_EQ(read_file(dir.path("original")), original) << size;
         if (size < kept_bytes) {
             EXPECT_EQ(status, 1) << size;
@@ -156,13 +207,14 @@ TEST(DropCore, AFailureAtEachStepKeepsNoCopyAndNoTemporaryFile) {
         Error error;
         Step step;
     };
-    std::size_t const descriptors = open_descriptors();
     for (const Case& c : {Case{"open", 1, EACCES, Step::open}, Case{"read", 1, EIO, Step::read},
                           Case{"read", 3, EIO, Step::read}, Case{"create", 1, EROFS, Step::create},
                           Case{"write", 1, EIO, Step::write}, Case{"write", 2, ENOSPC, Step::write},
+                          Case{"flush", 1, EIO, Step::flush}, Case{"flush_all", 1, EIO, Step::flush},
                           Case{"close", 2, EDQUOT, Step::close}, Case{"rename", 1, EXDEV, Step::rename},
                           Case{"read", 2, 0, Step::changed}}) {  // the file ends before its size
-        ScratchDir dir;
+        HeldDir dir(true);
+        std::size_t const descriptors = open_descriptors();
         Bytes const original = random_bytes(1000, 7);
         write_file(dir.path("a.wav"), original);
         FaultyFiles files;
@@ -171,8 +223,7 @@ TEST(DropCore, AFailureAtEachStepKeepsNoCopyAndNoTemporaryFile) {
         files.error = c.error;
         Bytes buffer(256);
         std::atomic<bool> const stop{false};
-        Copy const outcome =
-            copy_converted(files, dir.path("a.wav"), dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
+        Copy const outcome = copy_converted(files, dir, "a.wav", "c.wav", buffer, stop);
         EXPECT_EQ(outcome.step, c.step) << c.failing << " " << c.nth;
         EXPECT_EQ(outcome.error, c.error) << c.failing << " " << c.nth;
         EXPECT_FALSE(outcome.left) << c.failing;
@@ -182,10 +233,34 @@ TEST(DropCore, AFailureAtEachStepKeepsNoCopyAndNoTemporaryFile) {
     }
 }
 
+// A copy's bytes are on the disk before it takes its name: flushed after its last write, on its
+// own where its file system flushes file by file, and with all that was written where it flushes
+// all at once; and it replaces a file only where it is asked to.
+TEST(DropCore, ACopyIsOnTheDiskBeforeItTakesItsName) {
+    struct Case {
+        bool flush_each, replace;
+        std::vector<std::string> calls;
+    };
+    for (const Case& c : {Case{true, false, {"create", "write", "write", "flush", "close", "flush all", "rename"}},
+                          Case{false, false, {"create", "write", "write", "flush (none here)", "close", "flush all", "rename"}},
+                          Case{false, true, {"create", "write", "write", "flush (none here)", "close", "flush all", "rename over"}}}) {
+        HeldDir dir(c.flush_each);
+        write_file(dir.path("a.wav"), random_bytes(500, 3));
+        if (c.replace) write_file(dir.path("c.wav"), random_bytes(20, 4));  // a copy a power cut cut short
+        FaultyFiles files;
+        Bytes buffer(256);
+        std::atomic<bool> const stop{false};
+        Copy const outcome = copy_converted(files, dir, "a.wav", "c.wav", buffer, stop, c.replace);
+        EXPECT_EQ(outcome.step, Copy::Step::done);
+        EXPECT_EQ(files.calls_made, c.calls) << c.flush_each << c.replace;
+        EXPECT_EQ(read_file(dir.path("c.wav")).size(), 500U);
+    }
+}
+
 // A copy that cannot be removed after a failure is said to stay; a name that is taken is never
 // replaced; a copy stopped between two blocks is removed.
 TEST(DropCore, ATakenNameIsKeptAndAStoppedCopyRemoved) {
-    ScratchDir dir;
+    HeldDir dir;
     Bytes const original = random_bytes(1000, 8), other = random_bytes(10, 9);
     write_file(dir.path("a.wav"), original);
     Bytes buffer(256);
@@ -196,7 +271,7 @@ TEST(DropCore, ATakenNameIsKeptAndAStoppedCopyRemoved) {
     files.nth = 1;
     files.error = EBUSY;
     write_file(dir.path("c.wav"), other);
-    Copy outcome = copy_converted(files, dir.path("a.wav"), dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
+    Copy outcome = copy_converted(files, dir, "a.wav", "c.wav", buffer, stop);
     EXPECT_EQ(outcome.step, Copy::Step::taken);
     EXPECT_EQ(read_file(dir.path("c.wav")), other);
     EXPECT_TRUE(outcome.left);
@@ -208,7 +283,7 @@ TEST(DropCore, ATakenNameIsKeptAndAStoppedCopyRemoved) {
     FaultyFiles stopping;
     stopping.stop = &stop;
     stopping.stop_after = 2;
-    outcome = copy_converted(stopping, dir.path("a.wav"), dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
+    outcome = copy_converted(stopping, dir, "a.wav", "c.wav", buffer, stop);
     EXPECT_EQ(outcome.step, Copy::Step::stopped);
     EXPECT_EQ(stopping.calls["write"], 2);
     EXPECT_EQ(names_in(dir.path("")), std::vector<std::string>{"a.wav"});
@@ -217,7 +292,7 @@ TEST(DropCore, ATakenNameIsKeptAndAStoppedCopyRemoved) {
 // A file that another program changes while it is read gives no copy, whatever the change: it
 // grows, it shrinks, it is written in place with its size kept, or another file takes its name.
 TEST(DropCore, AFileThatChangesWhileItIsReadGivesNoCopy) {
-    ScratchDir dir;
+    HeldDir dir;
     std::string const original = dir.path("a.wav");
     struct Case {
         const char* what;
@@ -245,25 +320,34 @@ TEST(DropCore, AFileThatChangesWhileItIsReadGivesNoCopy) {
         files.after_first_write = c.change;
         Bytes buffer(256);
         std::atomic<bool> const stop{false};
-        Copy const outcome = copy_converted(files, original, dir.path("t.tmp"), dir.path("c.wav"), buffer, stop);
+        Copy const outcome = copy_converted(files, dir, "a.wav", "c.wav", buffer, stop);
         EXPECT_EQ(outcome.step, Copy::Step::changed) << c.what;
         EXPECT_EQ(names_in(dir.path("")), std::vector<std::string>{"a.wav"}) << c.what;
     }
 }
 
-// Every job runs once and is reported once, also when the jobs end faster than threads start.
+// Every job runs once and is reported once, one job a task or several, also when the jobs end
+// faster than threads start.
 TEST(DropCore, EveryJobOfAPoolRunsAndIsReportedOnce) {
     std::atomic<bool> const stop{false};
     for (std::size_t const count : {0U, 1U, 3U, 100U}) {
         for (std::size_t const threads : {1U, 4U, 8U}) {
-            for (int round = 0; round < 20; ++round) {
-                std::vector<std::atomic<int>> runs(count);
-                std::vector<int> reports(count, 0);
-                std::size_t const ran = run_pool<std::size_t>(
-                    count, threads, stop, [&](std::size_t i, std::span<std::uint8_t>) { return ++runs[i], i; },
-                    [&](std::size_t i, std::size_t result) { reports[i] += result == i ? 1 : 100; });
-                ASSERT_EQ(ran, count) << count << " jobs on " << threads << " threads";
-                for (std::size_t i = 0; i < count; ++i) ASSERT_TRUE(runs[i] == 1 && reports[i] == 1) << i;
+            for (std::size_t const per_task : {1U, 3U}) {
+                for (int round = 0; round < 20; ++round) {
+                    std::vector<std::atomic<int>> runs(count);
+                    std::vector<int> reports(count, 0);
+                    std::size_t const ran = run_pool<std::size_t>(
+                        (count + per_task - 1) / per_task, threads, stop,
+                        [&](std::size_t task, std::span<std::uint8_t>, std::vector<std::pair<std::size_t, std::size_t>>& results) {
+                            for (std::size_t i = task * per_task; i < count && i < (task + 1) * per_task; ++i) {
+                                ++runs[i];
+                                results.emplace_back(i, i);
+                            }
+                        },
+                        [&](std::size_t i, std::size_t result) { reports[i] += result == i ? 1 : 100; });
+                    ASSERT_EQ(ran, count) << count << " jobs on " << threads << " threads";
+                    for (std::size_t i = 0; i < count; ++i) ASSERT_TRUE(runs[i] == 1 && reports[i] == 1) << i;
+                }
             }
         }
     }
@@ -275,7 +359,7 @@ TEST(DropCore, EveryJobOfAPoolRunsAndIsReportedOnce) {
 // absent, no temporary file is left, every result reaches the calling thread once, and what did
 // not run is told.
 TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
-    ScratchDir dir;
+    HeldDir dir;
     std::size_t const count = 300, stopping = 50, threads = 4;
     std::vector<Bytes> expected(count);
     for (std::size_t i = 0; i < count; ++i) {
@@ -284,7 +368,6 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
         convert_block(bytes, 0);
         expected[i] = bytes;
     }
-    mkdir(dir.path("converted").c_str(), 0777);
     std::size_t const descriptors = open_descriptors();
     std::atomic<bool> stop{false};
     std::thread::id const caller = std::this_thread::get_id();
@@ -293,12 +376,16 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
     std::atomic<std::size_t> started_after_stop{0};
     std::size_t const ran = run_pool<Copy>(
         count, threads, stop,
-        [&](std::size_t i, std::span<std::uint8_t> buffer) {
+        [&](std::size_t i, std::span<std::uint8_t> buffer, std::vector<std::pair<std::size_t, Copy>>& results) {
             if (stop.load()) ++started_after_stop;
             if (i == stopping) stop = true;  // before its first block: its copy is discarded
-            std::string const name = std::to_string(i) + ".wav";
-            return copy_converted(system_files(), dir.path(name), dir.path("converted/" + name + ".tmp"),
-                                  dir.path("converted/" + name), buffer.first(1024), stop);
+            Path const name = std::to_string(i) + ".wav";
+            Files& files = system_files();
+            Path const temporary = name + ".tmp";
+            Copy outcome = drop::write_converted(files, {dir.folder, name}, false, {dir.folder, temporary},
+                                                 buffer.first(1024), stop);
+            drop::give_name(files, {dir.folder, temporary}, {dir.folder, "copy of " + name}, false, outcome);
+            results.emplace_back(i, outcome);
         },
         [&](std::size_t i, const Copy& outcome) {
             EXPECT_EQ(std::this_thread::get_id(), caller);
@@ -313,7 +400,7 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
     EXPECT_EQ(steps[stopping], Copy::Step::stopped);
     std::size_t whole = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        std::string const copy = dir.path("converted/" + std::to_string(i) + ".wav");
+        std::string const copy = dir.path("copy of " + std::to_string(i) + ".wav");
         if (i <= stopping) EXPECT_EQ(reported[i], 1) << i;
         else EXPECT_LE(reported[i], 1) << i;
         EXPECT_EQ(exists(copy), reported[i] == 1 && steps[i] == Copy::Step::done) << i;
@@ -321,7 +408,7 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
         EXPECT_EQ(read_file(copy), expected[i]) << i;
         ++whole;
     }
-    EXPECT_EQ(names_in(dir.path("converted")).size(), whole);  // and no temporary file
+    EXPECT_EQ(names_in(dir.path("")).size(), count + whole);  // and no temporary file
     EXPECT_EQ(open_descriptors(), descriptors);
 }
 

@@ -3,7 +3,9 @@
 // jobs a drop keeps. They build and run on every platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -207,15 +209,6 @@ Path native(std::string_view path) {
 #endif
 }
 
-// A job of `source`, whose copy goes to `copies`/`relative`.
-struct Given {
-    Path source, copies, relative;
-};
-// The job of the file `relative` in the folder whose copies go to `copies`.
-Given job(const Path& copies, std::string_view relative) {
-    return {join(parent(copies), local(relative)), copies, local(relative)};
-}
-
 // Two threads for each processor, from 2 to 8, unless QUOXEL_DROP_THREADS says from 1 to 64.
 TEST(DropPaths, ThreadsForTheMachine) {
     struct Case {
@@ -248,6 +241,31 @@ TEST(DropPaths, AFoldersNamesStandInOneOrder) {
     }
 }
 
+// A file `name` in the folder `relative` below the folder given `top`, written with slashes; the
+// folder given is the folder `same_as` where that is given, as through a link.
+struct Given {
+    std::string_view top, relative, name, same_as = {};
+};
+
+// The work of the files `given`, each folder known by an identity of its own.
+Work work_of(const std::vector<Given>& given) {
+    Work work;
+    std::map<Path, std::uint64_t> folders;
+    const auto identity = [&](const Path& path) { return Identity{1, folders.emplace(path, folders.size() + 1).first->second}; };
+    for (const Given& g : given) {
+        Path const top = native(g.top);
+        Identity const top_identity = identity(native(g.same_as.empty() ? g.top : g.same_as));
+        auto known = std::find_if(work.tops.begin(), work.tops.end(), [&](const Top& t) { return t.identity == top_identity; });
+        if (known == work.tops.end()) known = work.tops.insert(known, {Folder{no_handle, top}, top_identity});
+        Path const relative = local(g.relative);
+        Path const real_top = native(g.same_as.empty() ? g.top : g.same_as);
+        work.sources.push_back({static_cast<std::uint32_t>(known - work.tops.begin()), relative,
+                                identity(relative.empty() ? real_top : join(real_top, relative))});
+        work.jobs.push_back({local(g.name), static_cast<std::uint32_t>(work.sources.size() - 1), false, false});
+    }
+    return work;
+}
+
 TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
     struct Case {
         const char* what;
@@ -256,29 +274,27 @@ TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
         std::vector<bool> twins;
         std::size_t folders;
     };
-    const Path g = native("/G/converted"), sub = native("/G/sub/converted");
     const auto in_g = [&](std::string_view relative) { return native("/G/converted/" + std::string(relative)); };
-    Given const b_alone{native("/G/sub/b.wav"), sub, local("b.wav")};
     for (const Case& c : {
-             Case{"a file and its folder", {b_alone, job(g, "a.wav"), job(g, "sub/b.wav")},
+             Case{"a file and its folder", {{"/G/sub", "", "b.wav"}, {"/G", "", "a.wav"}, {"/G", "sub", "b.wav"}},
                   {in_g("a.wav"), in_g("sub/b.wav")}, {false, false}, 2},
              Case{"a folder twice and a folder below it",
-                  {job(g, "a.wav"), job(g, "a.wav"), job(sub, "b.wav"), job(g, "sub/b.wav")},
+                  {{"/G", "", "a.wav"}, {"/G", "", "a.wav"}, {"/G/sub", "", "b.wav"}, {"/G", "sub", "b.wav"}},
                   {in_g("a.wav"), in_g("sub/b.wav")}, {false, false}, 2},
-             Case{"case twin folders", {job(g, "Sub/x.wav"), job(g, "sub/x.wav"), job(g, "sub/y.wav")},
+             Case{"one folder by two names", {{"/G", "", "a.wav"}, {"/L", "", "a.wav", "/G"}}, {in_g("a.wav")}, {false}, 1},
+             Case{"case twin folders", {{"/G", "Sub", "x.wav"}, {"/G", "sub", "x.wav"}, {"/G", "sub", "y.wav"}},
                   {in_g("Sub/x.wav"), in_g("sub/x.wav"), in_g("sub/y.wav")}, {false, true, false}, 2},
-             Case{"case twin files", {job(g, "A.wav"), job(g, "a.wav")}, {in_g("A.wav"), in_g("a.wav")},
+             Case{"case twin files", {{"/G", "", "A.wav"}, {"/G", "", "a.wav"}}, {in_g("A.wav"), in_g("a.wav")},
                   {false, true}, 1},
-             Case{"files of two folders given in turn", {job(g, "a/x.wav"), job(g, "b/y.wav"), job(g, "a/z.wav")},
+             Case{"files of two folders given in turn", {{"/G", "a", "x.wav"}, {"/G", "b", "y.wav"}, {"/G", "a", "z.wav"}},
                   {in_g("a/x.wav"), in_g("b/y.wav"), in_g("a/z.wav")}, {false, false, false}, 2},
          }) {
-        Work work;
-        for (const Given& one : c.given) add_job(work, one.source, one.copies, one.relative.size());
+        Work work = work_of(c.given);
         finish(work, ascii_compare);
         std::vector<Path> kept;
         std::vector<bool> twins;
         for (const Job& j : work.jobs) {
-            kept.push_back(join(work.copies[j.copies], relative(j)));
+            kept.push_back(join(join(work.tops[source_of(work, j).top].folder.path, local("converted")), copy_path(work, j)));
             twins.push_back(j.case_twin);
         }
         EXPECT_EQ(kept, c.kept) << c.what;
@@ -288,4 +304,3 @@ TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
 }
 
 }  // namespace
-

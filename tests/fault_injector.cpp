@@ -13,9 +13,11 @@
 //                  at a known point of a run, whatever the machine's load
 //
 // CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
-// of the tool; or read, write, close, mkdir, flock, renameat2, link or rename, the other calls
-// that the drop program makes on files. The names that 64-bit file offsets give some of them (fopen64,
-// fseeko64, ...) and the fortified __fread_chk and __open_2 count as the plain name. A failing
+// of the tool; or openat, read, write, close, mkdirat, flock, renameat2, renameat, linkat,
+// unlinkat, fdatasync, fsync or syncfs, the calls that the drop program makes on files in the
+// folders it holds (and mkdir, link, rename). The names that 64-bit file offsets give some of them
+// (fopen64, fseeko64, openat64, ...) and the fortified __fread_chk, __open_2 and __openat_2 count
+// as the plain name. A failing
 // call does nothing and returns the function's failure value, except fclose and close, which close first,
 // as a failed close does. Every other call goes to the C library unchanged. Calls are counted
 // across threads. When QUOXEL_FAIL_CALLS names a file, the number of calls of CALL that the
@@ -52,9 +54,10 @@ struct Fault {
 };
 Fault fault;
 
-constexpr const char* calls[] = {"open",  "fcntl", "signal", "fopen", "setvbuf", "fseeko", "ftello",
-                                 "fread", "fwrite", "fclose", "read",  "write",   "close", "mkdir",
-                                 "flock", "renameat2", "link", "rename"};
+constexpr const char* calls[] = {"open",    "fcntl",     "signal",   "fopen",  "setvbuf",   "fseeko", "ftello",
+                                 "fread",   "fwrite",    "fclose",   "read",   "write",     "close",  "mkdir",
+                                 "flock",   "renameat2", "link",     "rename", "openat",    "mkdirat", "renameat",
+                                 "linkat",  "unlinkat",  "fdatasync", "fsync", "syncfs"};
 
 // The errno values a test may ask for, by name.
 struct ErrorName {
@@ -163,6 +166,13 @@ int open_as(const char* name, const char* path, int flags, va_list arguments) {
     return fails("open") ? -1 : next<int(const char*, int, ...)>(name)(path, flags, mode);
 }
 
+// openat or openat64, as `name` says, passing on the mode only when the flags say that one follows.
+int openat_as(const char* name, int folder, const char* path, int flags, va_list arguments) {
+    bool const creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    auto const mode = creates ? static_cast<mode_t>(va_arg(arguments, unsigned)) : mode_t{0};
+    return fails("openat") ? -1 : next<int(int, const char*, int, ...)>(name)(folder, path, flags, mode);
+}
+
 // fcntl or fcntl64, as `name` says. The third argument is passed on whatever the command: an int
 // or a pointer, or nothing that the command reads.
 int fcntl_as(const char* name, int fd, int command, va_list arguments) {
@@ -207,6 +217,27 @@ int __open_2(const char* path, int flags) {
 }
 int __open64_2(const char* path, int flags) {
     return fails("open") ? -1 : next<int(const char*, int)>("__open64_2")(path, flags);
+}
+
+int openat(int folder, const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    int const fd = openat_as("openat", folder, path, flags, arguments);
+    va_end(arguments);
+    return fd;
+}
+int openat64(int folder, const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    int const fd = openat_as("openat64", folder, path, flags, arguments);
+    va_end(arguments);
+    return fd;
+}
+int __openat_2(int folder, const char* path, int flags) {
+    return fails("openat") ? -1 : next<int(int, const char*, int)>("__openat_2")(folder, path, flags);
+}
+int __openat64_2(int folder, const char* path, int flags) {
+    return fails("openat") ? -1 : next<int(int, const char*, int)>("__openat64_2")(folder, path, flags);
 }
 
 int fcntl(int fd, int command, ...) {
@@ -304,5 +335,21 @@ int link(const char* from, const char* to) noexcept {
 int rename(const char* from, const char* to) noexcept {
     return fails("rename") ? -1 : next<int(const char*, const char*)>("rename")(from, to);
 }
+int mkdirat(int folder, const char* path, mode_t mode) noexcept {
+    return fails("mkdirat") ? -1 : next<int(int, const char*, mode_t)>("mkdirat")(folder, path, mode);
+}
+int renameat(int from_folder, const char* from, int to_folder, const char* to) noexcept {
+    return fails("renameat") ? -1 : next<int(int, const char*, int, const char*)>("renameat")(from_folder, from, to_folder, to);
+}
+int linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) noexcept {
+    using Linkat = int(int, const char*, int, const char*, int);
+    return fails("linkat") ? -1 : next<Linkat>("linkat")(from_folder, from, to_folder, to, flags);
+}
+int unlinkat(int folder, const char* path, int flags) noexcept {
+    return fails("unlinkat") ? -1 : next<int(int, const char*, int)>("unlinkat")(folder, path, flags);
+}
+int fdatasync(int fd) { return fails("fdatasync") ? -1 : next<int(int)>("fdatasync")(fd); }
+int fsync(int fd) { return fails("fsync") ? -1 : next<int(int)>("fsync")(fd); }
+int syncfs(int fd) noexcept { return fails("syncfs") ? -1 : next<int(int)>("syncfs")(fd); }
 
 }  // extern "C"
