@@ -147,5 +147,26 @@ changed_case
 
 stopped_case INT:130
 
+# ---- A folder that a drop holds cannot be renamed while it works there ----
+# The drop stands still in the middle of its files (SIGSTOP) while cmd tries to rename the folder
+# dropped: Windows refuses, as the drop holds it without sharing delete access.
+dir=$work/pinned
+mkdir -p "$dir"
+head -c 12000000 /dev/urandom | (cd "$dir" && split -b 20000 -a 3 --additional-suffix=.wav - f)
+pinned_made() { find "$dir/converted" -name 'f*.wav' 2>/dev/null | wc -l; }
+pinned_ready() { [ "$(pinned_made)" -ge 10 ]; }
+pinned_past() { [ "$(pinned_made)" -ge 599 ]; }
+export QUOXEL_DROP_THREADS=1
+in_the_middle pinned_ready pinned_past no_copies "$(p "$dir")"
+LC_ALL=C.UTF-8 "$wine" cmd /c ren "$(p "$dir")" pinned2 </dev/null >"$work/ren" 2>&1 || true
+[ -d "$dir" ] && [ ! -e "$work/pinned2" ] || fail "the folder was renamed while a drop held it: $(tr -d '\r' <"$work/ren")"
+kill -CONT "$drop_pid"
+status=0 && wait "$drop_pid" || status=$?
+unset QUOXEL_DROP_THREADS
+take_out
+ended 0
+said_line "600 converted, 0 skipped, 0 failed."
+rm -rf "$dir"
+
 concurrent_case 2 200 1
 echo "drop-test: trees mirrored into converted, every copy exact and made once, failures named, originals unchanged"
