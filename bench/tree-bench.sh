@@ -1,83 +1,98 @@
 #!/usr/bin/env bash
-# Benchmark of quoxel-drop on Linux, side by side in one run:
-#  - 10,000 files of 2 KiB in 100 folders: quoxel-drop (a first run, which converts everything,
-#    and a second, which skips everything), cp -r of the same tree, and the find | xargs -P loop
-#    of bench/tree-baseline.sh, with mkdir -p, cp and quoxel per file;
-#  - 100,000 files of 200 bytes in 1,000 folders: quoxel-drop and cp -r of the same tree, in three
-#    rounds that alternate the two;
-#  - one file of 1 GiB: quoxel-drop against cp.
-# Each line gives the median wall time of 5 runs (of 1 for the loop) and the largest peak
-# resident memory of the program's process (of xargs and its children, for the loop). The files
-# are in /dev/shm where it exists, so that the programs are compared and not a shared disk's
-# mood, or in $BENCH_DIR.
-# Usage: bench/tree-bench.sh          BENCH_DIR=/mnt/sd bench/tree-bench.sh
+# Benchmark of quoxel-drop on Linux against cp -r of exactly the tree the drop converts: converted/
+# is removed before each cp, so that both read the same files and write one copy of each. The two
+# run in alternating rounds, and each line gives the median wall time and the largest peak
+# resident memory of the program's process:
+#  - on tmpfs (/dev/shm where it exists): 10,000 files of 2 KiB in 100 folders, also with 1, 2, 4
+#    and 8 threads (QUOXEL_DROP_THREADS); and 100,000 files of 200 bytes in 1,000 folders;
+#  - on a disk, where BENCH_DIR names a folder on one: 2,000 files of 16 KiB in 20 folders, with
+#    sync before each run: the drop, which flushes every copy before it takes its name, against
+#    cp -r followed by sync; also with 1, 2, 4 and 8 threads;
+#  - the system calls of a drop of 1,000 files of 2 KiB, per file (strace -f -c), where strace is.
+# Usage: bench/tree-bench.sh [ROUNDS]          BENCH_DIR=/var/tmp bench/tree-bench.sh
 set -euo pipefail
 
+rounds=${1:-5}
 root=$(cd "$(dirname "$0")/.." && pwd)
-base=${BENCH_DIR:-$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )}
-work=$(mktemp -d "$base/tree-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-(cd "$root" && cmake --build build/release --target quoxel quoxel-drop runstat >/dev/null)
-build=$root/build/release
-runstat=$build/bench/runstat
+tmpfs=$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")
+work=$(mktemp -d "$tmpfs/tree-bench.XXXXXX")
+disk=
+trap 'rm -rf "$work" ${disk:+"$disk"}' EXIT
+(cd "$root" && cmake --build build/release --target quoxel-drop runstat >/dev/null)
+drop=$root/build/release/quoxel-drop
+runstat=$root/build/release/bench/runstat
 
-# row NAME PREPARE COMMAND...: PREPARE (a shell command) before each of $runs runs (5 unless
-# set), then COMMAND, its output thrown away.
-row() {
-    local name=$1 prepare=$2 times=() peak=0
-    shift 2
-    for _ in $(seq 1 "${runs:-5}"); do
-        sh -c "$prepare"
-        read -r seconds kib < <("$runstat" 1 /bin/sh -c 'exec "$0" "$@" >/dev/null 2>&1' "$@")
-        times+=("$seconds")
-        ((kib > peak)) && peak=$kib
+# tree FOLDER FOLDERS FILES SIZE: FOLDERS folders of FILES files of SIZE bytes each, in FOLDER.
+tree() {
+    for d in $(seq -w 1 "$2"); do
+        mkdir -p "$1/folder $d"
+        head -c $(($3 * $4)) /dev/urandom | (cd "$1/folder $d" && split -b "$4" -a 3 -d --additional-suffix=.wav - "take ")
     done
-    median=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((${#times[@]} + 1) / 2))p")
-    printf '| %s | %.2f s | %d MiB |\n' "$name" "$median" $((peak / 1024))
+}
+# measure COMMAND...: "SECONDS KIB" of one run of COMMAND, its output thrown away.
+measure() { "$runstat" 1 /bin/sh -c 'exec "$0" "$@" >/dev/null 2>&1' "$@"; }
+median() { printf '%s\n' "$@" | sort -g | sed -n "$((($# + 1) / 2))p"; }
+# rows TREE SYNC [THREADS...]: the drop and cp -r of TREE in $rounds alternating rounds, with
+# sync before each run and after cp where SYNC is yes; then the drop with each number of THREADS.
+rows() {
+    local tree=$1 flush=$2 drops=() copies=() drop_peak=0 copy_peak=0 seconds kib
+    shift 2
+    for _ in $(seq 1 "$rounds"); do
+        rm -rf "$tree/converted" && [ "$flush" = no ] || sync
+        read -r seconds kib < <(measure "$drop" "$tree")
+        drops+=("$seconds") && ((kib > drop_peak)) && drop_peak=$kib
+        rm -rf "$tree/converted" "$tree.copy" && [ "$flush" = no ] || sync
+        if [ "$flush" = yes ]; then
+            read -r seconds kib < <(measure /bin/sh -c 'cp -r "$0" "$1" && sync' "$tree" "$tree.copy")
+        else
+            read -r seconds kib < <(measure /bin/cp -r "$tree" "$tree.copy")
+        fi
+        copies+=("$seconds") && ((kib > copy_peak)) && copy_peak=$kib
+        rm -rf "$tree.copy"
+    done
+    printf '| quoxel-drop | %.2f s | %d MiB |\n' "$(median "${drops[@]}")" $((drop_peak / 1024))
+    printf '| cp -r%s | %.2f s | %d MiB |\n' "$([ "$flush" = yes ] && echo ' and sync')" "$(median "${copies[@]}")" \
+        $((copy_peak / 1024))
+    for n in "$@"; do
+        local times=()
+        for _ in $(seq 1 "$rounds"); do
+            rm -rf "$tree/converted" && [ "$flush" = no ] || sync
+            read -r seconds kib < <(QUOXEL_DROP_THREADS=$n measure "$drop" "$tree")
+            times+=("$seconds")
+        done
+        printf '| quoxel-drop, %d thread%s | %.2f s | |\n' "$n" "$([ "$n" -eq 1 ] || echo s)" "$(median "${times[@]}")"
+    done
+    rm -rf "$tree"
 }
 
-tree=$work/tree
-for d in $(seq -w 1 100); do
-    mkdir -p "$tree/folder $d"
-    for f in $(seq -w 1 100); do head -c 2048 /dev/urandom >"$tree/folder $d/take $f.wav"; done
-done
-at_once=$("$build/quoxel-drop" /dev/null | sed -n 's/.*converting \([0-9]*\) at a time.*/\1/p')
-echo "machine: $(nproc) processors; quoxel-drop converts $at_once files at a time; files in $base"
+echo "machine: $(nproc) processors, $(uname -sr), load $(cut -d ' ' -f 1-3 /proc/loadavg); medians of $rounds rounds"
 echo
-echo "| 10,000 files of 2 KiB in 100 folders | median wall time | peak memory |"
+echo "| 10,000 files of 2 KiB in 100 folders, on $(stat -f -c %T "$tmpfs") | median wall time | peak memory |"
 echo "| --- | --- | --- |"
-row "quoxel-drop, first run" "rm -rf '$tree/converted'" "$build/quoxel-drop" "$tree"
-row "quoxel-drop, second run (skips all)" ":" "$build/quoxel-drop" "$tree"
-row "cp -r" "rm -rf '$work/copy'" /bin/cp -r "$tree" "$work/copy"
-runs=1 row "find, xargs -P2: mkdir -p, cp, quoxel per file (1 run)" "rm -rf '$tree/converted'" \
-    /bin/sh "$root/bench/tree-baseline.sh" "$build/quoxel" "$tree" 2
+tree "$work/small" 100 100 2048
+rows "$work/small" no 1 2 4 8
+echo
+echo "| 100,000 files of 200 bytes in 1,000 folders, on $(stat -f -c %T "$tmpfs") | median wall time | peak memory |"
+echo "| --- | --- | --- |"
+tree "$work/many" 1000 100 200
+rows "$work/many" no
 
-rm -rf "$tree" "$work/copy"
-for d in $(seq -w 1 1000); do
-    mkdir -p "$tree/folder $d"
-    head -c 20000 /dev/urandom | (cd "$tree/folder $d" && split -b 200 -a 2 -d --additional-suffix=.wav - "take ")
-done
-drop_times=() copy_times=() drop_peak=0 copy_peak=0
-for _ in 1 2 3; do
-    rm -rf "$tree/converted"
-    read -r seconds kib < <("$runstat" 1 /bin/sh -c 'exec "$0" "$@" >/dev/null 2>&1' "$build/quoxel-drop" "$tree")
-    drop_times+=("$seconds") && ((kib > drop_peak)) && drop_peak=$kib
-    rm -rf "$work/copy"
-    read -r seconds kib < <("$runstat" 1 /bin/cp -r "$tree" "$work/copy")
-    copy_times+=("$seconds") && ((kib > copy_peak)) && copy_peak=$kib
-done
-median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
-echo
-echo "| 100,000 files of 200 bytes in 1,000 folders, 3 alternating rounds | median wall time | peak memory |"
-echo "| --- | --- | --- |"
-printf '| quoxel-drop | %.2f s | %d MiB |\n' "$(median3 "${drop_times[@]}")" $((drop_peak / 1024))
-printf '| cp -r | %.2f s | %d MiB |\n' "$(median3 "${copy_times[@]}")" $((copy_peak / 1024))
+if [ -n "${BENCH_DIR-}" ]; then
+    disk=$(mktemp -d "$BENCH_DIR/tree-bench.XXXXXX")
+    echo
+    echo "| 2,000 files of 16 KiB in 20 folders, on $(stat -f -c %T "$disk"), sync before each | median wall time | peak memory |"
+    echo "| --- | --- | --- |"
+    tree "$disk/disk" 20 100 16384
+    rows "$disk/disk" yes 1 2 4 8
+fi
 
-rm -rf "$tree" "$work/copy"
-mkdir "$work/big"
-head -c 1073741824 /dev/urandom >"$work/big/large.wav"
-echo
-echo "| one file of 1 GiB | median wall time | peak memory |"
-echo "| --- | --- | --- |"
-row "quoxel-drop" "rm -rf '$work/big/converted'" "$build/quoxel-drop" "$work/big/large.wav"
-row "cp" "rm -f '$work/copy.wav'" /bin/cp "$work/big/large.wav" "$work/copy.wav"
+if command -v strace >/dev/null; then
+    tree "$work/traced" 2 500 2048
+    strace -f -c -o "$work/calls" "$drop" "$work/traced" >/dev/null 2>&1
+    echo
+    awk '$NF == "total" { total = $4 } $NF == "futex" { futex = $4 }
+         END { printf "system calls per file of a drop of 1,000 files of 2 KiB: %.1f, of which futex %.2f\n", total / 1000, futex / 1000 }' \
+        "$work/calls"
+else
+    echo "no strace: the system calls per file are not counted"
+fi

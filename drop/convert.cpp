@@ -10,6 +10,8 @@
 #include "convert.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 
 #include "output.hpp"
@@ -46,12 +48,51 @@ struct Copies {
     Path problem;
 };
 
+// The flushes of one folder of copies, shared by the threads: a thread whose copies are written
+// waits for the next flush that starts after it asks, or starts it, so that threads that finish
+// their copies at the same time wait for one flush of the file system, not one each.
+struct Flushes {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::uint64_t started = 0, done = 0;  // flushes started and ended, in order
+    bool running = false;
+    Error error = 0;               // of the last flush that failed,
+    std::uint64_t failed = 0;      // the number of that flush
+};
+
+// What is written in the file system of `folder` on the disk, by a flush that starts after this
+// call: 0, or the error of a flush since then.
+Error flush_all(Flushes& flushes, Files& files, const Folder& folder) {
+    std::unique_lock lock(flushes.mutex);
+    std::uint64_t const needed = flushes.started + 1;
+    for (;;) {
+        if (flushes.done >= needed) return flushes.failed >= needed ? flushes.error : 0;
+        if (flushes.running) {
+            flushes.ended.wait(lock);
+            continue;
+        }
+        flushes.running = true;
+        std::uint64_t const number = ++flushes.started;
+        lock.unlock();
+        Error const error = files.flush_all(folder);
+        lock.lock();
+        flushes.done = number;
+        flushes.running = false;
+        if (error != 0) {
+            flushes.error = error;
+            flushes.failed = number;
+        }
+        flushes.ended.notify_all();
+    }
+}
+
 // What the conversion of all jobs keeps track of.
 struct Session {
     const Work& work;
     std::uint32_t process_id;
     std::atomic<std::uint64_t> copies_made;  // numbers the temporary copies
     std::vector<Copies> copies;              // of each top, made ready where jobs use it
+    std::vector<Flushes> flushes;            // of each of them
     std::size_t done, total;                 // jobs ended, of all
     Counts& counts;
     std::vector<Path>& failures;
@@ -285,10 +326,14 @@ void give_names(Run& run) {
     for (Written& copy : run.written) {
         auto known = std::find_if(flushed.begin(), flushed.end(), [&](const auto& f) { return f.first == copy.top; });
         if (known == flushed.end()) {
-            flushed.emplace_back(copy.top, run.files.flush_all(run.session.copies[copy.top].folder));
+            flushed.emplace_back(copy.top, flush_all(run.session.flushes[copy.top], run.files,
+                                                     run.session.copies[copy.top].folder));
             known = flushed.end() - 1;
         }
-        if (known->second != 0) copy.outcome = {Outcome::Step::flush, known->second, false, 0, copy.outcome.form};
+        if (known->second != 0) {
+            copy.outcome.step = Outcome::Step::flush;
+            copy.outcome.error = known->second;
+        }
         const Job& job = work.jobs[copy.index];
         const Folder& copies = run.session.copies[copy.top].folder;
         give_name(run.files, {copies, copy.temporary}, {run.mirrors[copy.mirror], job.name}, copy.replace, copy.outcome);
@@ -452,6 +497,7 @@ void run_jobs(Run& run, std::span<const std::size_t> jobs) {
 void prepare_folders(Session& session) {
     const Work& work = session.work;
     session.copies.resize(work.tops.size());
+    session.flushes = std::vector<Flushes>(work.tops.size());
     for (const Job& job : work.jobs) {
         std::uint32_t const top = source_of(work, job).top;
         if (!session.copies[top].ready) session.copies[top] = make_ready(session, work.tops[top]);
@@ -519,7 +565,7 @@ void remove_empty_folders(Session& session) {
 
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
              std::vector<Path>& failures) {
-    Session session{work, process_id(), 0, {}, 0, work.jobs.size(), counts, failures, console_title(), {}, {}};
+    Session session{work, process_id(), 0, {}, {}, 0, work.jobs.size(), counts, failures, console_title(), {}, {}};
     prepare_folders(session);
     flush_lines();
     // The case twins after all other jobs, so that the copy of the first of each pair exists when

@@ -92,7 +92,9 @@ Outcome write_converted(Files& files, Place original, bool follow, Place tempora
         outcome.step = Step::flush;
         outcome.error = error;
     }
-    if ((error = files.close(out)) != 0 && outcome.step == Step::done) {
+    if (outcome.step == Step::done && files.renames_open()) {
+        outcome.written = out;
+    } else if ((error = files.close(out)) != 0 && outcome.step == Step::done) {
         outcome.step = Step::close;
         outcome.error = error;
     }
@@ -105,11 +107,15 @@ Outcome write_converted(Files& files, Place original, bool follow, Place tempora
 
 void give_name(Files& files, Place temporary, Place target, bool replace, Outcome& outcome) {
     if (outcome.step == Outcome::Step::done) {
-        if (Error const error = files.rename(temporary.folder, temporary.name, target.folder, target.name, replace)) {
+        if (Error const error =
+                files.rename(temporary.folder, temporary.name, outcome.written, target.folder, target.name, replace)) {
             outcome.step = !replace && files.exists(error) ? Outcome::Step::taken : Outcome::Step::rename;
             outcome.error = error;
         }
     }
+    // Its bytes are on the disk already: a close that fails now loses none of them.
+    if (outcome.written != no_handle) files.close(outcome.written);
+    outcome.written = no_handle;
     if (outcome.step == Outcome::Step::done) return;
     if (Error const error = files.remove(temporary.folder, temporary.name)) {
         outcome.left = true;

@@ -66,6 +66,9 @@ struct Folder {
     Handle handle = no_handle;
     Path path;  // where it is, for the lines and for what a platform can only ask of a path
     bool flush_each = false;  // its file system flushes files one by one, never all at once
+    // On Windows, the serial number of its volume: asked once of a folder that may lead to
+    // another volume, and the same below it, where no reparse point is ever entered.
+    std::uint64_t volume = 0;
 };
 
 // What tells one version of a file from another: its size, when it was last written, and which
@@ -106,9 +109,12 @@ struct Files {
     // replaced under its name meanwhile, as editors save, is another version.
     virtual Error version(const Folder& folder, const Path& name, bool follow, Handle file, Version& version) = 0;
     // `from` in `from_folder` takes the name `to` in `to_folder`, replacing a file there only
-    // where `replace`.
-    virtual Error rename(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to,
-                         bool replace) = 0;
+    // where `replace`; `file` is that file, open, where renames_open says so, or no_handle.
+    virtual Error rename(const Folder& from_folder, const Path& from, Handle file, const Folder& to_folder,
+                         const Path& to, bool replace) = 0;
+    // Whether a written copy stays open until it has its name, and is renamed through its handle:
+    // on Windows, where that saves opening it again; not where descriptors are few.
+    virtual bool renames_open() { return false; }
     virtual Error remove(const Folder& folder, const Path& name) = 0;
     virtual bool exists(Error error) = 0;  // whether `error` says the name is taken
     // Whether the opened `file` is really in a folder of converted copies, reached through a link:
@@ -130,6 +136,7 @@ struct Outcome {
     Error left_error = 0;
     Form form = Form::other;
     std::uint64_t size = 0;
+    Handle written = no_handle;  // the written copy, still open where renames_open says so
 };
 
 // A name in a held folder.

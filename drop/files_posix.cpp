@@ -130,7 +130,7 @@ struct PosixFiles final : Files {
     // Never replacing unless asked: renameat2 with RENAME_NOREPLACE, or, where the file system
     // refuses that flag, a second link under the new name, which fails if the name is taken, then
     // the old name removed; or, where it has no links either, a rename under a lock.
-    Error rename(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to,
+    Error rename(const Folder& from_folder, const Path& from, Handle, const Folder& to_folder, const Path& to,
                  bool replace) override {
         int const source = descriptor(from_folder.handle), target = descriptor(to_folder.handle);
         if (replace) return ::renameat(source, from.c_str(), target, to.c_str()) == 0 ? 0 : errno;

@@ -40,15 +40,24 @@ std::wstring final_path_of(HANDLE file) {
     return path;
 }
 
+// The version of the open `file`, and its attributes: its size, time of writing and number on its
+// volume, each asked of the open file alone. Not GetFileInformationByHandle, which also asks the
+// volume's serial number, through Wine's mount manager at over a millisecond a file: a file's
+// versions are compared on one volume.
 Error version_of(HANDLE file, Version& version, DWORD* attributes = nullptr) {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information)) return GetLastError();
-    const auto wide = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
-    version = {wide(information.nFileSizeHigh, information.nFileSizeLow),
-               static_cast<std::int64_t>(
-                   wide(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)),
-               wide(information.nFileIndexHigh, information.nFileIndexLow), information.dwVolumeSerialNumber};
-    if (attributes != nullptr) *attributes = information.dwFileAttributes;
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    FILE_INTERNAL_INFORMATION internal;
+    IO_STATUS_BLOCK status;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
+        return GetLastError();
+    }
+    NTSTATUS const result = NtQueryInformationFile(file, &status, &internal, sizeof internal, FileInternalInformation);
+    if (!NT_SUCCESS(result)) return RtlNtStatusToDosError(result);
+    version = {static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), basic.LastWriteTime.QuadPart,
+               static_cast<std::uint64_t>(internal.IndexNumber.QuadPart), 0};
+    if (attributes != nullptr) *attributes = basic.FileAttributes;
     return 0;
 }
 
@@ -71,13 +80,23 @@ Error open_in(const Folder& folder, std::wstring_view name, ACCESS_MASK access, 
 
 std::wstring final_path(HANDLE file) { return final_path_of(file); }
 
+std::uint64_t volume_of(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(file, &information) ? information.dwVolumeSerialNumber : 0;
+}
+
 namespace {
 
-// The name `from` in `from_folder` takes the name `to` in `to_folder`: opened for the rename
-// alone, and renamed into the folder given by its handle.
-Error rename_in(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to, bool replace) {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (Error const error = open_in(from_folder, from, DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, file)) return error;
+// The file `from` in `from_folder`, open as `open` or else opened for the rename alone, takes the
+// name `to` in `to_folder`, renamed into that folder given by its handle.
+Error rename_in(const Folder& from_folder, const Path& from, HANDLE open, const Folder& to_folder, const Path& to,
+                bool replace) {
+    HANDLE file = open;
+    if (open == INVALID_HANDLE_VALUE) {
+        if (Error const error = open_in(from_folder, from, DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, file)) {
+            return error;
+        }
+    }
     std::size_t const size = offsetof(FILE_RENAME_INFORMATION, FileName) + to.size() * sizeof(wchar_t);
     std::string information(size, '\0');
     auto* const rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(information.data());
@@ -88,7 +107,7 @@ Error rename_in(const Folder& from_folder, const Path& from, const Folder& to_fo
     IO_STATUS_BLOCK status;
     NTSTATUS const result =
         NtSetInformationFile(file, &status, rename, static_cast<ULONG>(size), FileRenameInformation);
-    CloseHandle(file);
+    if (open == INVALID_HANDLE_VALUE) CloseHandle(file);
     return NT_SUCCESS(result) ? 0 : RtlNtStatusToDosError(result);
 }
 
@@ -119,9 +138,10 @@ struct WindowsFiles final : Files {
         regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
         return 0;
     }
+    // With delete access, so that it is renamed through this handle once it is written.
     Error create(const Folder& folder, const Path& name, std::uint32_t, Handle& file) override {
         HANDLE made = INVALID_HANDLE_VALUE;
-        if (Error const error = open_in(folder, name, GENERIC_WRITE, 0, FILE_CREATE,
+        if (Error const error = open_in(folder, name, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
                                         FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, made)) {
             return error;
         }
@@ -163,10 +183,12 @@ struct WindowsFiles final : Files {
         CloseHandle(opened);
         return error;
     }
-    Error rename(const Folder& from_folder, const Path& from, const Folder& to_folder, const Path& to,
+    Error rename(const Folder& from_folder, const Path& from, Handle file, const Folder& to_folder, const Path& to,
                  bool replace) override {
-        return rename_in(from_folder, from, to_folder, to, replace);
+        return rename_in(from_folder, from, file == no_handle ? INVALID_HANDLE_VALUE : handle_of(file), to_folder, to,
+                         replace);
     }
+    bool renames_open() override { return true; }
     Error remove(const Folder& folder, const Path& name) override {
         HANDLE file = INVALID_HANDLE_VALUE;
         Error const error = open_in(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -200,7 +222,7 @@ void close_folder(Folder& folder) {
 Error identity_of(const Folder& folder, Identity& identity) {
     Version version;
     if (Error const error = version_of(handle_of(folder.handle), version)) return error;
-    identity = {version.device, version.file};
+    identity = {folder.volume, version.file};
     return 0;
 }
 
@@ -232,14 +254,14 @@ Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& c
         return error;
     }
     if (!follow) {
-        BY_HANDLE_FILE_INFORMATION information;
-        if (!GetFileInformationByHandle(opened, &information) ||
-            (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        FILE_BASIC_INFO information;
+        if (!GetFileInformationByHandleEx(opened, FileBasicInfo, &information, sizeof information) ||
+            (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             CloseHandle(opened);
             return stopped_on_link;
         }
     }
-    child = {handle_from(opened), join(folder.path, name), true};
+    child = {handle_from(opened), join(folder.path, name), true, follow ? volume_of(opened) : folder.volume};
     return 0;
 }
 

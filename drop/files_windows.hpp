@@ -15,6 +15,9 @@ namespace drop {
 Error open_in(const Folder& folder, std::wstring_view name, ACCESS_MASK access, ULONG share, ULONG disposition,
               ULONG options, HANDLE& opened);
 
+// The serial number of the volume of the open `file`; 0 when the system cannot say.
+std::uint64_t volume_of(HANDLE file);
+
 // Where the open `file` really is: links followed, every name long and in the letter case it
 // has on disk, in the extended form. Empty when the system cannot say.
 std::wstring final_path(HANDLE file);

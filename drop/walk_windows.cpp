@@ -120,7 +120,7 @@ Given look_up(const wchar_t* argument) {
         given.error = GetLastError();
         return given;
     }
-    given.folder = {reinterpret_cast<Handle>(opened), held, true};
+    given.folder = {reinterpret_cast<Handle>(opened), held, true, volume_of(opened)};
     if (!folder) given.name = std::wstring(last_component(std::wstring_view(source)));
     // Where it really is, for the rule of converted folders: a file given may be a link into one.
     HANDLE const target = folder ? opened

@@ -122,9 +122,9 @@ struct FaultyFiles final : Files {
         if (f == out) calls_made.push_back("close");
         return fails("close") ? error : closed;
     }
-    Error rename(const Folder& from, const Path& a, const Folder& to, const Path& b, bool replace) override {
+    Error rename(const Folder& from, const Path& a, Handle f, const Folder& to, const Path& b, bool replace) override {
         calls_made.push_back(replace ? "rename over" : "rename");
-        return fails("rename") ? error : real.rename(from, a, to, b, replace);
+        return fails("rename") ? error : real.rename(from, a, f, to, b, replace);
     }
     Error remove(const Folder& d, const Path& p) override {
         calls_made.push_back("remove");
@@ -144,7 +144,10 @@ Copy copy_converted(Files& files, const HeldDir& dir, const Path& name, const Pa
     Path const temporary = "t.tmp";
     Copy outcome = drop::write_converted(files, {dir.folder, name}, false, {dir.folder, temporary}, buffer, stop);
     if (outcome.step != Copy::Step::done) return outcome;
-    if (Error const error = files.flush_all(dir.folder)) outcome = {Copy::Step::flush, error};
+    if (Error const error = files.flush_all(dir.folder)) {
+        outcome.step = Copy::Step::flush;
+        outcome.error = error;
+    }
     drop::give_name(files, {dir.folder, temporary}, {dir.folder, copy}, replace, outcome);
     return outcome;
 }
