@@ -117,8 +117,24 @@ std::basic_string<Char> join_in(std::basic_string_view<Char> folder, std::basic_
     return path += name;
 }
 
-// The process id in "quoxel-DIGITS-DIGITS" + `end`, or, without `numbered`, "quoxel-DIGITS" +
-// `end`; nothing else.
+// The number that `digits` spells as a drop writes it: in decimal, without a leading zero, from 1
+// to `most`; nothing else. A drop never writes 0: no process of a drop has the id 0, and its
+// temporary copies are numbered from 1.
+template <class Char>
+std::optional<std::uint64_t> written_number(std::basic_string_view<Char> digits, std::uint64_t most) {
+    if (digits.empty() || digits[0] == Char{'0'}) return std::nullopt;
+    std::uint64_t value = 0;
+    for (Char const c : digits) {
+        if (c < Char{'0'} || c > Char{'9'}) return std::nullopt;
+        auto const digit = static_cast<std::uint64_t>(c - Char{'0'});
+        if (value > (most - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// The process id in "quoxel-ID-NUMBER" + `end`, or, without `numbered`, "quoxel-ID" + `end`, each
+// number as a drop writes it; nothing else, so that no file of a user's is taken for a drop's.
 template <class Char>
 std::optional<std::uint32_t> owner_in(std::basic_string_view<Char> name, std::string_view end, bool numbered) {
     constexpr std::string_view start = "quoxel-";
@@ -127,17 +143,11 @@ std::optional<std::uint32_t> owner_in(std::basic_string_view<Char> name, std::st
         return std::nullopt;
     name = name.substr(start.size(), name.size() - start.size() - end.size());
     std::size_t const dash = numbered ? name.find(Char{'-'}) : name.size();
-    if (dash == 0 || dash == std::basic_string_view<Char>::npos || (numbered && dash + 1 == name.size()) || dash > 10)
-        return std::nullopt;
-    std::uint64_t process = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        Char const c = name[i];
-        if (i == dash) continue;
-        if (c < Char{'0'} || c > Char{'9'}) return std::nullopt;
-        if (i < dash) process = process * 10 + static_cast<std::uint64_t>(c - Char{'0'});
-    }
-    if (process > UINT32_MAX) return std::nullopt;
-    return static_cast<std::uint32_t>(process);
+    if (dash == std::basic_string_view<Char>::npos) return std::nullopt;
+    if (numbered && !written_number(name.substr(dash + 1), UINT64_MAX)) return std::nullopt;
+    std::optional<std::uint64_t> const process = written_number(name.substr(0, dash), UINT32_MAX);
+    if (!process) return std::nullopt;
+    return static_cast<std::uint32_t>(*process);
 }
 
 // `text`, ASCII, in the characters of a path.

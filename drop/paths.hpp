@@ -65,14 +65,17 @@ std::wstring shown(std::wstring_view path);
 
 // The temporary copy number `number` of the drop with process id `process`, "quoxel-P-N.tmp", in
 // a folder of converted copies, in the characters of a Windows path or, as temporary_name<char>,
-// of a POSIX one; and the process id in such a name.
+// of a POSIX one; and the process id in such a name. An owner is found only in a name that a drop
+// writes, each number in decimal without a leading zero and neither of them 0, so that a user's
+// file named like one, quoxel-007-1.tmp, is never taken for a drop's.
 template <class Char = wchar_t>
 std::basic_string<Char> temporary_name(std::uint32_t process, std::uint64_t number);
 std::optional<std::uint32_t> temporary_owner(std::wstring_view name);
 std::optional<std::uint32_t> temporary_owner(std::string_view name);
 
 // The file that a running drop keeps open in each folder of converted copies it uses, so that
-// another drop can tell its temporary copies from those left by a drop that ended.
+// another drop can tell its temporary copies from those left by a drop that ended; and the
+// process id in such a name, found only as in a temporary copy's.
 template <class Char = wchar_t>
 std::basic_string<Char> lock_name(std::uint32_t process);
 std::optional<std::uint32_t> lock_owner(std::wstring_view name);

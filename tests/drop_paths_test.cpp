@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -79,19 +80,28 @@ TEST(DropPaths, WavNamesAndTheConvertedRule) {
     EXPECT_FALSE(is_wav(std::string_view("song.wave")));
 }
 
+// ASCII `text` as a Windows path's characters.
+std::wstring wide(std::string_view text) { return std::wstring(text.begin(), text.end()); }
+
 TEST(DropPaths, TemporaryCopiesAreToldByTheirName) {
     EXPECT_EQ(temporary_name(4321, 17), L"quoxel-4321-17.tmp");
-    EXPECT_EQ(temporary_owner(temporary_name(4294967295U, 0)), 4294967295U);
+    EXPECT_EQ(temporary_owner(temporary_name(4294967295U, UINT64_MAX)), 4294967295U);
+    EXPECT_EQ(temporary_owner(temporary_name<char>(1, 1)), 1U);
     EXPECT_EQ(lock_name(4321), L"quoxel-4321.lock");
     EXPECT_EQ(temporary_owner(temporary_name<char>(4321, 17)), 4321U);
     EXPECT_EQ(lock_owner(lock_name<char>(4294967295U)), 4294967295U);
-    for (const char* name : {"quoxel-4321-1.lock", "quoxel-.lock", "quoxel-1x.lock", "Quoxel-1.lock", "quoxel-1.tmp"}) {
-        EXPECT_FALSE(lock_owner(name)) << name;
+    // A user's files named like a drop's: each number as no drop writes it, or none at all.
+    for (const char* name : {"quoxel-4321-1.lock", "quoxel-.lock", "quoxel-1x.lock", "Quoxel-1.lock", "quoxel-1.tmp",
+                             "quoxel-00.lock", "quoxel-0.lock", "quoxel-007.lock", "quoxel-4294967296.lock"}) {
+        EXPECT_FALSE(lock_owner(std::string_view(name))) << name;
+        EXPECT_FALSE(lock_owner(wide(name))) << name;
     }
-    for (const wchar_t* name : {L"quoxel-4321.tmp", L"quoxel--1.tmp", L"quoxel-12-.tmp", L"quoxel-1x-2.tmp",
-                                L"quoxel-1-2.tmp.wav", L"quoxel-4294967296-1.tmp", L"my quoxel-1-2.tmp",
-                                L"quoxel-12-x.tmp", L"quoxel-12-3x.tmp", L"quoxel-4000000000-old.tmp"}) {
-        EXPECT_FALSE(temporary_owner(name)) << name;  // a user's file is never taken for a leftover
+    for (const char* name : {"quoxel-4321.tmp", "quoxel--1.tmp", "quoxel-12-.tmp", "quoxel-1x-2.tmp", "quoxel-1-2.tmp.wav",
+                             "quoxel-4294967296-1.tmp", "my quoxel-1-2.tmp", "quoxel-12-x.tmp", "quoxel-12-3x.tmp",
+                             "quoxel-4000000000-old.tmp", "quoxel-007-1.tmp", "quoxel-12-0001.tmp", "quoxel-0-1.tmp",
+                             "quoxel-12-0.tmp", "quoxel-1-18446744073709551616.tmp", "quoxel-1-2-3.tmp"}) {
+        EXPECT_FALSE(temporary_owner(std::string_view(name))) << name;  // a user's file is never taken for a leftover
+        EXPECT_FALSE(temporary_owner(wide(name))) << name;
     }
 }
 
