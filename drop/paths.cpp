@@ -1,5 +1,10 @@
 #include "paths.hpp"
 
+#include <algorithm>
+#include <iterator>
+
+#include "case_folding.hpp"
+
 namespace drop {
 
 namespace {
@@ -175,18 +180,16 @@ char32_t next_character(std::string_view bytes, std::size_t& length) {
     return point;
 }
 
-// The small letter of `c`, for the capitals that case-insensitive file systems fold.
+// `c` as Unicode's simple case folding folds it; ASCII at once, as most names are.
 char32_t folded(char32_t c) {
-    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
-        (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A))
-        return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;  // Ѐ to Џ
-    if (c == 0x178) return 0xFF;                    // Ÿ
-    // Latin Extended-A pairs its letters: the capital first, at an even code point, except in
-    // the two runs from Ĺ to Ň and from Ź to Ž, where it stands at an odd one.
-    bool const odd_run = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (c >= 0x100 && c <= 0x17F && c != 0x138 && c != 0x149 && c != 0x17F && (c % 2 == 1) == odd_run) return c + 1;
-    return c;
+    if (c < 0x80) return c >= U'A' && c <= U'Z' ? c + 0x20 : c;
+    auto const after = std::upper_bound(std::begin(fold_runs), std::end(fold_runs), c,
+                                        [](char32_t point, const FoldRun& run) { return point < run.first; });
+    if (after == std::begin(fold_runs)) return c;
+    const FoldRun& run = *std::prev(after);
+    if (c > run.last || (c - run.first) % run.step != 0) return c;
+    // Both fit: a code point is below 0x110000, and so is what it folds to.
+    return static_cast<char32_t>(static_cast<std::int32_t>(c) + run.delta);
 }
 
 }  // namespace

@@ -23,10 +23,16 @@ inline constexpr wchar_t separator<wchar_t> = L'\\';
 bool same_ignoring_case(std::wstring_view a, std::wstring_view b);
 bool same_ignoring_case(std::string_view a, std::string_view b);
 
-// How two UTF-8 names order, letter case aside: below, at or above 0. The letters folded are
-// those that case-insensitive file systems fold in every table they use: ASCII, Latin-1, Latin
-// Extended-A, Greek, Cyrillic and the fullwidth Latin letters. A byte that starts no character
-// stands for itself, after every character.
+// How two UTF-8 names order, letter case aside: below, at or above 0. Letters fold by Unicode's
+// simple case folding, in every script (case_folding.hpp, which case_folding.py generates from
+// Unicode's data). The up-case tables of exFAT and NTFS fold a part of its pairs: those of the
+// Unicode version they were made with, in 16-bit code points; vfat folds fewer. That is the side
+// to err on: a pair folded here that a mount keeps apart, such as the Kelvin sign and k, is only
+// converted after the other files and still gets two copies, since whether a name is taken is
+// asked of the mount; a pair that the mount folds and this comparison missed would cost a
+// conversion, the second file skipped as converted already with no copy of its own. Dotted I and
+// i, dotless i and I, which Unicode folds for Turkish only and no such table folds, stay apart. A
+// byte that starts no character stands for itself, after every character.
 int compare_ignoring_case(std::string_view a, std::string_view b);
 
 // A name that ends in .wav in any letter case; ".wav" itself is one.
