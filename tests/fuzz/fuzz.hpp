@@ -47,6 +47,33 @@ inline std::vector<std::wstring> wide_names(const std::uint8_t* data, std::size_
     return parts;
 }
 
+// The character at the start of `text` as well-formed UTF-8 has it (Unicode's table 3-7), and
+// its length in bytes; nothing when `text` starts with no such character.
+struct Character {
+    char32_t point;
+    std::size_t length;
+};
+inline std::optional<Character> first_character(std::string_view text) {
+    auto const byte = [&](std::size_t i) { return i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0U; };
+    unsigned const first = byte(0);
+    std::size_t const length = text.empty()                   ? 0
+                               : first < 0x80                  ? 1
+                               : first >= 0xC2 && first <= 0xDF ? 2
+                               : first >= 0xE0 && first <= 0xEF ? 3
+                               : first >= 0xF0 && first <= 0xF4 ? 4
+                                                                : 0;
+    // The second byte's range, narrower after E0, ED, F0 and F4; every later one is 80 to BF.
+    unsigned const low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
+    unsigned const high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || (length > 1 && (byte(1) < low || byte(1) > high))) return std::nullopt;
+    char32_t point = length == 1 ? first : first & (0xFFU >> (length + 1));
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i >= 2 && (byte(i) < 0x80 || byte(i) > 0xBF)) return std::nullopt;
+        point = point << 6 | (byte(i) & 0x3FU);
+    }
+    return Character{point, length};
+}
+
 // `c` with an ASCII capital made small, and nothing else changed.
 template <class Char>
 constexpr Char ascii_small(Char c) {

@@ -11,27 +11,17 @@ using namespace drop;
 namespace {
 
 // The characters of `name`, each folded by a plain search of the table; a byte that starts no
-// well-formed character (Unicode's table 3-7) is 0x110000 plus the byte, after every character.
+// well-formed character is 0x110000 plus the byte, after every character.
 std::vector<char32_t> folded(std::string_view name) {
     std::vector<char32_t> points;
-    for (std::size_t i = 0; i < name.size();) {
-        auto const byte = [&](std::size_t k) { return i + k < name.size() ? static_cast<std::uint8_t>(name[i + k]) : 0U; };
-        unsigned const first = byte(0);
-        std::size_t const length = first < 0x80 ? 1 : first >= 0xC2 && first <= 0xDF ? 2 : first >= 0xE0 && first <= 0xEF ? 3
-                                   : first >= 0xF0 && first <= 0xF4                 ? 4
-                                                                                    : 0;
-        // The second byte's range, narrower after E0, ED, F0 and F4; every later one is 80 to BF.
-        unsigned const low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : 0x80;
-        unsigned const high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
-        bool valid = length != 0 && (length == 1 || (byte(1) >= low && byte(1) <= high));
-        for (std::size_t k = 2; k < length; ++k) valid = valid && byte(k) >= 0x80 && byte(k) <= 0xBF;
-        if (!valid) {
-            points.push_back(0x110000 + first);
-            ++i;
+    while (!name.empty()) {
+        std::optional<fuzz::Character> const character = fuzz::first_character(name);
+        if (!character) {
+            points.push_back(0x110000 + static_cast<std::uint8_t>(name[0]));
+            name.remove_prefix(1);
             continue;
         }
-        char32_t point = length == 1 ? first : first & (0xFFU >> (length + 1));
-        for (std::size_t k = 1; k < length; ++k) point = point << 6 | (byte(k) & 0x3FU);
+        char32_t point = character->point;
         for (const FoldRun& run : fold_runs) {
             if (point >= run.first && point <= run.last && (point - run.first) % run.step == 0) {
                 point = static_cast<char32_t>(static_cast<std::int32_t>(point) + run.delta);
@@ -39,7 +29,7 @@ std::vector<char32_t> folded(std::string_view name) {
             }
         }
         points.push_back(point);
-        i += length;
+        name.remove_prefix(character->length);
     }
     return points;
 }

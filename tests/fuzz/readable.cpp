@@ -6,22 +6,12 @@
 
 namespace {
 
-// Whether `text` is well-formed UTF-8 (Unicode's table 3-7) with no C0 or C1 control and no DEL.
+// Whether `text` is well-formed UTF-8 with no C0 or C1 control and no DEL.
 bool plain_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        auto const byte = [&](std::size_t k) { return i + k < text.size() ? static_cast<std::uint8_t>(text[i + k]) : 0U; };
-        unsigned const first = byte(0);
-        if (first < 0x20 || first == 0x7F) return false;
-        std::size_t const length = first < 0x80 ? 1 : first >= 0xC2 && first <= 0xDF ? 2 : first >= 0xE0 && first <= 0xEF ? 3
-                                   : first >= 0xF0 && first <= 0xF4                 ? 4
-                                                                                    : 0;
-        unsigned const low = first == 0xE0 ? 0xA0 : first == 0xF0 ? 0x90 : first == 0xC2 ? 0xA0 : 0x80;  // C2 80-9F: C1
-        unsigned const high = first == 0xED ? 0x9F : first == 0xF4 ? 0x8F : 0xBF;
-        if (length == 0 || (length > 1 && (byte(1) < low || byte(1) > high))) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (byte(k) < 0x80 || byte(k) > 0xBF) return false;
-        }
-        i += length;
+    while (!text.empty()) {
+        std::optional<fuzz::Character> const character = fuzz::first_character(text);
+        if (!character || character->point < 0x20 || (character->point >= 0x7F && character->point < 0xA0)) return false;
+        text.remove_prefix(character->length);
     }
     return true;
 }
