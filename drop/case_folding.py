@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes drop/case_folding.hpp, the letter case that the POSIX compare_ignoring_case folds, from
-Unicode's own data files: the simple case folding of CaseFolding.txt (its statuses C and S), so
-that every letter of every script folds with its capital, as an exFAT or NTFS table folds it.
+Unicode's own data files: the simple case folding of CaseFolding.txt (its statuses C and S), in
+which every letter of every script folds with its capital, and which holds every pair that the
+up-case tables of exFAT and NTFS fold.
 
     python3 drop/case_folding.py [DATA] >drop/case_folding.hpp
     python3 drop/case_folding.py --check FILE [DATA]

@@ -81,7 +81,7 @@ std::optional<std::uint32_t> temporary_owner(std::string_view name);
 
 // The file that a running drop keeps open in each folder of converted copies it uses, so that
 // another drop can tell its temporary copies from those left by a drop that ended; and the
-// process id in such a name, found only as in a temporary copy's.
+// process id in such a name, under the same rule as in a temporary copy's.
 template <class Char = wchar_t>
 std::basic_string<Char> lock_name(std::uint32_t process);
 std::optional<std::uint32_t> lock_owner(std::wstring_view name);

@@ -101,8 +101,9 @@ TEST(DropPaths, TemporaryCopiesAreToldByTheirName) {
         EXPECT_FALSE(lock_owner(std::string_view(name))) << name;
         EXPECT_FALSE(lock_owner(wide(name))) << name;
     }
-    for (const char* name : {"quoxel-4321.tmp", "quoxel--1.tmp", "quoxel-12-.tmp", "quoxel-1x-2.tmp", "quoxel-1-2.tmp.wav",
-                             "quoxel-4294967296-1.tmp", "my quoxel-1-2.tmp", "quoxel-12-x.tmp", "quoxel-12-3x.tmp",
+    for (const char* name : {"quoxel-4321.tmp", "quoxel--1.tmp", "quoxel-12-.tmp", "quoxel-1x-2.tmp",
+                             "quoxel-1-2.tmp.wav", "quoxel-4294967296-1.tmp", "my quoxel-1-2.tmp", "quoxel-12-x.tmp",
+                             "quoxel-12-3x.tmp",
                              "quoxel-4000000000-old.tmp", "quoxel-007-1.tmp", "quoxel-12-0001.tmp", "quoxel-0-1.tmp",
                              "quoxel-12-0.tmp", "quoxel-1-18446744073709551616.tmp", "quoxel-1-2-3.tmp"}) {
         EXPECT_FALSE(temporary_owner(std::string_view(name))) << name;  // a user's file is never taken for a leftover
@@ -191,7 +192,8 @@ TEST(DropPaths, NamesOrderLetterCaseAside) {
              // Folded, though exFAT keeps them apart: converted after the others, each to a copy.
              Case{"\xE2\x84\xAA", "k", 0}, Case{"\xE1\xBA\x9E", "\xC3\x9F", 0},  // Kelvin sign k, ẞ ß
              // Folded by Unicode for Turkish only, and by no file system.
-             Case{"\xC4\xB0", "\xC4\xB1", -1}, Case{"\xC4\xB0", "i", 1}, Case{"\xC4\xB1", "I", 1},  // İ ı, İ i, ı I
+             Case{"\xC4\xB0", "\xC4\xB1", -1}, Case{"\xC4\xB0", "i", 1},  // İ ı, İ i
+             Case{"\xC4\xB1", "I", 1},                                   // ı I
              Case{"\xCE\xA2", "\xCF\x82", -1},  // U+03A2, no character, and ς
              Case{"\xE0\xA0\x80", "\xE0\xA0\x81", -1},  // U+0800, the first of three bytes, and U+0801
              Case{"\xC3\x97", "\xC3\xB7", -1},  // × and ÷ are no letters
@@ -208,10 +210,12 @@ TEST(DropPaths, NamesOrderLetterCaseAside) {
 #ifndef _WIN32
 // `point` in UTF-8.
 std::string utf8(char32_t point) {
-    const auto byte = [](char32_t bits) { return static_cast<char>(static_cast<unsigned char>(bits)); };
+    const auto byte = [](char32_t bits) { return static_cast<char>(bits); };
     if (point < 0x80) return {byte(point)};
     if (point < 0x800) return {byte(0xC0 | point >> 6), byte(0x80 | (point & 0x3F))};
-    if (point < 0x10000) return {byte(0xE0 | point >> 12), byte(0x80 | (point >> 6 & 0x3F)), byte(0x80 | (point & 0x3F))};
+    if (point < 0x10000) {
+        return {byte(0xE0 | point >> 12), byte(0x80 | (point >> 6 & 0x3F)), byte(0x80 | (point & 0x3F))};
+    }
     return {byte(0xF0 | point >> 18), byte(0x80 | (point >> 12 & 0x3F)), byte(0x80 | (point >> 6 & 0x3F)),
             byte(0x80 | (point & 0x3F))};
 }

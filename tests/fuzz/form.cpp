@@ -41,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         holds(converted[i] == (offset + i >= drop::kept_bytes ? exchanged(block[i]) : block[i]));
     }
     if (offset == 0) {
-        Form const other = form == Form::plain_wav ? Form::converted_wav : form == Form::converted_wav ? Form::plain_wav : form;
+        Form const other = form == Form::plain_wav       ? Form::converted_wav
+                           : form == Form::converted_wav ? Form::plain_wav
+                                                         : form;
         holds(drop::form_of(converted) == other);
     }
     drop::convert_block(converted, offset);

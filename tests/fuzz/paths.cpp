@@ -41,7 +41,8 @@ std::vector<String> listed_names(View path) {
 // A name ending in .wav and a folder named converted, each in any ASCII letter case: no other
 // character folds to one of their letters.
 void check_names_taken(View name, View other) {
-    holds(is_wav(name) == (name.size() >= wav.size() && fuzz::same_ascii_folded(name.substr(name.size() - wav.size()), View(wav))));
+    holds(is_wav(name) ==
+          (name.size() >= wav.size() && fuzz::same_ascii_folded(name.substr(name.size() - wav.size()), View(wav))));
     holds(is_converted_folder(name) == fuzz::same_ascii_folded(name, View(converted)));
     holds(same_ignoring_case(name, other) == fuzz::same_ascii_folded(name, other));
     // Inside converted only where a folder is named so; on POSIX, where the root is "/" alone,
@@ -55,7 +56,8 @@ void check_names_taken(View name, View other) {
     for (bool const last_too : {false, true}) {
         bool named = false;
         for (std::size_t i = 0; i < components.size(); ++i) {
-            named = named || ((last_too || i + 1 < components.size()) && is_converted_folder(components[i]));
+            bool const folder = last_too || i + 1 < components.size();
+            named = named || (folder && fuzz::same_ascii_folded(components[i], View(converted)));
         }
         bool const inside = inside_converted(name, last_too);
         holds(!inside || named);
@@ -117,8 +119,9 @@ std::wstring inserted(std::wstring_view text, std::wstring_view subject) {
             out += L'%';
         } else if (next >= L'1' && next <= L'9') {
             out += subject;
-            std::size_t const close = i < text.size() && text[i] == L'!' ? text.find(L'!', i + 1) : std::wstring_view::npos;
-            if (close != std::wstring_view::npos) i = close + 1;
+            if (i < text.size() && text[i] == L'!' && text.find(L'!', i + 1) != std::wstring_view::npos) {
+                i = text.find(L'!', i + 1) + 1;
+            }
         } else {
             out += L'%';
             i = percent + 1;
@@ -154,8 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The folder of copies of a folder on a drive, on a network share or below the root "/".
     String folder;
-    if constexpr (slash == Char{'\\'}) folder = fuzz::widened<Char>(size % 2 == 0 ? "\\\\?\\C:\\" : "\\\\?\\UNC\\nas\\share\\");
-    else folder = fuzz::widened<Char>("/");
+    if constexpr (slash == Char{'/'}) folder = fuzz::widened<Char>("/");
+    else folder = fuzz::widened<Char>(size % 2 == 0 ? "\\\\?\\C:\\" : "\\\\?\\UNC\\nas\\share\\");
     for (const String& listed : listed_names(name)) folder = join(folder, listed);
     check_copy_inside(folder, listed_names(below));
 

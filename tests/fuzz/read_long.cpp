@@ -50,7 +50,8 @@ Reading parsed(std::string_view text) {
     };
     if (i < text.size() && text[i] == '0') {
         base = 16;
-        bool const hexadecimal = i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && digit(i + 2) != 99;
+        bool const hexadecimal =
+            i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && digit(i + 2) != 99;
         base = hexadecimal ? 16 : 8;
         if (hexadecimal) i += 2;
     }
@@ -99,7 +100,9 @@ std::pair<int, std::string> refused_by_read_long(const char* text) {
     ::close(standard_error);
     std::string report;
     char buffer[256];
-    for (ssize_t got = 0; (got = ::read(line.read_end, buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<std::size_t>(got));
+    for (ssize_t got = 0; (got = ::read(line.read_end, buffer, sizeof buffer)) > 0;) {
+        report.append(buffer, static_cast<std::size_t>(got));
+    }
     return {status, report};
 }
 

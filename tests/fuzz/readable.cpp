@@ -10,7 +10,8 @@ namespace {
 bool plain_utf8(std::string_view text) {
     while (!text.empty()) {
         std::optional<fuzz::Character> const character = fuzz::first_character(text);
-        if (!character || character->point < 0x20 || (character->point >= 0x7F && character->point < 0xA0)) return false;
+        char32_t const point = character ? character->point : 0;
+        if (!character || point < 0x20 || (point >= 0x7F && point < 0xA0)) return false;
         text.remove_prefix(character->length);
     }
     return true;
@@ -20,14 +21,15 @@ bool plain_utf8(std::string_view text) {
 // holds another escape or a backslash alone.
 std::optional<std::string> unescaped(std::string_view shown) {
     std::string name;
-    const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+    const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99; };
     for (std::size_t i = 0; i < shown.size(); ++i) {
         if (shown[i] != '\\') {
             name += shown[i];
         } else if (i + 1 < shown.size() && shown[i + 1] == '\\') {
             name += '\\';
             ++i;
-        } else if (i + 3 < shown.size() && shown[i + 1] == 'x' && digit(shown[i + 2]) >= 0 && digit(shown[i + 3]) >= 0) {
+        } else if (i + 3 < shown.size() && shown[i + 1] == 'x' && digit(shown[i + 2]) < 16 &&
+                   digit(shown[i + 3]) < 16) {
             name += static_cast<char>(digit(shown[i + 2]) * 16 + digit(shown[i + 3]));
             i += 3;
         } else {

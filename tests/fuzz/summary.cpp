@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     holds(read_text(line, "Found ") && read_count(line, n[0], "WAV file", "WAV files") && read_text(line, " in ") &&
           read_count(line, n[1], "folder", "folders"));
     if (n[2] != 0) {
-        holds(read_text(line, " and ") &&
-              read_count(line, n[2], "more path that is", "more paths that are") && read_text(line, " skipped or failed"));
+        holds(read_text(line, " and ") && read_count(line, n[2], "more path that is", "more paths that are") &&
+              read_text(line, " skipped or failed"));
     }
     holds(read_text(line, "; converting ") && read_text(line, std::to_string(n[3])) && line == " at a time.");
 
@@ -55,12 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string const last = summary(counts);
     line = last;
     holds(read_count(line, n[4], "converted", "converted") && read_text(line, ", ") &&
-          read_count(line, n[5], "skipped", "skipped") && read_text(line, ", ") && read_count(line, n[6], "failed", "failed"));
-    if (stopped || n[7] != 0) holds(read_text(line, ", ") && read_count(line, n[7], "not done (stopped)", "not done (stopped)"));
+          read_count(line, n[5], "skipped", "skipped") && read_text(line, ", ") &&
+          read_count(line, n[6], "failed", "failed"));
+    if (stopped || n[7] != 0) {
+        holds(read_text(line, ", ") && read_count(line, n[7], "not done (stopped)", "not done (stopped)"));
+    }
     holds(read_text(line, "."));
     if (n[0] != 0) {
-        holds(read_text(line, " ") && read_count(line, n[0], "copy was made of a plain WAV file, so it is nibble-swapped.",
-                                                 "copies were made of plain WAV files, so they are nibble-swapped."));
+        holds(read_text(line, " ") &&
+              read_count(line, n[0], "copy was made of a plain WAV file, so it is nibble-swapped.",
+                         "copies were made of plain WAV files, so they are nibble-swapped."));
     }
     holds(line.empty());
 
