@@ -16,7 +16,7 @@
 #include "fuzz.hpp"
 #include "util.hpp"
 
-// The exit that util.cpp calls, which is this target's, and the C library's.
+// The C library's exit, and the one that util.cpp calls instead: this target's.
 extern "C" [[noreturn]] void __real_exit(int status);
 extern "C" [[noreturn]] void __wrap_exit(int status);
 
@@ -49,7 +49,7 @@ Reading parsed(std::string_view text) {
         return value < base ? value : 99;
     };
     if (i < text.size() && text[i] == '0') {
-        base = 16;
+        base = 16;  // "0x" counts only before a hexadecimal digit
         bool const hexadecimal =
             i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && digit(i + 2) != 99;
         base = hexadecimal ? 16 : 8;
