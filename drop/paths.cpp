@@ -1,5 +1,10 @@
 #include "paths.hpp"
 
+#include <algorithm>
+#include <iterator>
+
+#include "case_folding.hpp"
+
 namespace drop {
 
 namespace {
@@ -123,8 +128,24 @@ std::basic_string<Char> join_in(std::basic_string_view<Char> folder, std::basic_
     return path += name;
 }
 
-// The process id in "quoxel-DIGITS-DIGITS" + `end`, or, without `numbered`, "quoxel-DIGITS" +
-// `end`; nothing else.
+// The number that `digits` spells as a drop writes it: in decimal, without a leading zero, from 1
+// to `most`; nothing else. A drop never writes 0: no process of a drop has the id 0, and its
+// temporary copies are numbered from 1.
+template <class Char>
+std::optional<std::uint64_t> written_number(std::basic_string_view<Char> digits, std::uint64_t most) {
+    if (digits.empty() || digits[0] == Char{'0'}) return std::nullopt;
+    std::uint64_t value = 0;
+    for (Char const c : digits) {
+        if (c < Char{'0'} || c > Char{'9'}) return std::nullopt;
+        auto const digit = static_cast<std::uint64_t>(c - Char{'0'});
+        if (value > (most - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// The process id in "quoxel-ID-NUMBER" + `end`, or, without `numbered`, "quoxel-ID" + `end`, each
+// number as a drop writes it; nothing else, so that no file of a user's is taken for a drop's.
 template <class Char>
 std::optional<std::uint32_t> owner_in(std::basic_string_view<Char> name, std::string_view end, bool numbered) {
     constexpr std::string_view start = "quoxel-";
@@ -133,17 +154,11 @@ std::optional<std::uint32_t> owner_in(std::basic_string_view<Char> name, std::st
         return std::nullopt;
     name = name.substr(start.size(), name.size() - start.size() - end.size());
     std::size_t const dash = numbered ? name.find(Char{'-'}) : name.size();
-    if (dash == 0 || dash == std::basic_string_view<Char>::npos || (numbered && dash + 1 == name.size()) || dash > 10)
-        return std::nullopt;
-    std::uint64_t process = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        Char const c = name[i];
-        if (i == dash) continue;
-        if (c < Char{'0'} || c > Char{'9'}) return std::nullopt;
-        if (i < dash) process = process * 10 + static_cast<std::uint64_t>(c - Char{'0'});
-    }
-    if (process > UINT32_MAX) return std::nullopt;
-    return static_cast<std::uint32_t>(process);
+    if (dash == std::basic_string_view<Char>::npos) return std::nullopt;
+    if (numbered && !written_number(name.substr(dash + 1), UINT64_MAX)) return std::nullopt;
+    std::optional<std::uint64_t> const process = written_number(name.substr(0, dash), UINT32_MAX);
+    if (!process) return std::nullopt;
+    return static_cast<std::uint32_t>(*process);
 }
 
 // `text`, ASCII, in the characters of a path.
@@ -171,18 +186,16 @@ char32_t next_character(std::string_view bytes, std::size_t& length) {
     return point;
 }
 
-// The small letter of `c`, for the capitals that case-insensitive file systems fold.
+// `c` as Unicode's simple case folding folds it; ASCII at once, as most names are.
 char32_t folded(char32_t c) {
-    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
-        (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A))
-        return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;  // Ѐ to Џ
-    if (c == 0x178) return 0xFF;                    // Ÿ
-    // Latin Extended-A pairs its letters: the capital first, at an even code point, except in
-    // the two runs from Ĺ to Ň and from Ź to Ž, where it stands at an odd one.
-    bool const odd_run = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (c >= 0x100 && c <= 0x17F && c != 0x138 && c != 0x149 && c != 0x17F && (c % 2 == 1) == odd_run) return c + 1;
-    return c;
+    if (c < 0x80) return c >= U'A' && c <= U'Z' ? c + 0x20 : c;
+    auto const after = std::upper_bound(std::begin(fold_runs), std::end(fold_runs), c,
+                                        [](char32_t point, const FoldRun& run) { return point < run.first; });
+    if (after == std::begin(fold_runs)) return c;
+    const FoldRun& run = *std::prev(after);
+    if (c > run.last || (c - run.first) % run.step != 0) return c;
+    // Both fit: a code point is below 0x110000, and so is what it folds to.
+    return static_cast<char32_t>(static_cast<std::int32_t>(c) + run.delta);
 }
 
 }  // namespace

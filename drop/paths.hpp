@@ -23,10 +23,16 @@ inline constexpr wchar_t separator<wchar_t> = L'\\';
 bool same_ignoring_case(std::wstring_view a, std::wstring_view b);
 bool same_ignoring_case(std::string_view a, std::string_view b);
 
-// How two UTF-8 names order, letter case aside: below, at or above 0. The letters folded are
-// those that case-insensitive file systems fold in every table they use: ASCII, Latin-1, Latin
-// Extended-A, Greek, Cyrillic and the fullwidth Latin letters. A byte that starts no character
-// stands for itself, after every character.
+// How two UTF-8 names order, letter case aside: below, at or above 0. Letters fold by Unicode's
+// simple case folding, in every script (case_folding.hpp, which case_folding.py generates from
+// Unicode's data). The up-case tables of exFAT and NTFS fold a part of its pairs: those of the
+// Unicode version they were made with, in 16-bit code points; vfat folds fewer. That is the side
+// to err on: a pair folded here that a mount keeps apart, such as the Kelvin sign and k, is only
+// converted after the other files and still gets two copies, since whether a name is taken is
+// asked of the mount; a pair that the mount folds and this comparison missed would cost a
+// conversion, the second file skipped as converted already with no copy of its own. Dotted I and
+// i, dotless i and I, which Unicode folds for Turkish only and no such table folds, stay apart. A
+// byte that starts no character stands for itself, after every character.
 int compare_ignoring_case(std::string_view a, std::string_view b);
 
 // A name that ends in .wav in any letter case; ".wav" itself is one.
@@ -69,14 +75,17 @@ std::wstring shown(std::wstring_view path);
 
 // The temporary copy number `number` of the drop with process id `process`, "quoxel-P-N.tmp", in
 // a folder of converted copies, in the characters of a Windows path or, as temporary_name<char>,
-// of a POSIX one; and the process id in such a name.
+// of a POSIX one; and the process id in such a name. An owner is found only in a name that a drop
+// writes, each number in decimal without a leading zero and neither of them 0, so that a user's
+// file named like one, quoxel-007-1.tmp, is never taken for a drop's.
 template <class Char = wchar_t>
 std::basic_string<Char> temporary_name(std::uint32_t process, std::uint64_t number);
 std::optional<std::uint32_t> temporary_owner(std::wstring_view name);
 std::optional<std::uint32_t> temporary_owner(std::string_view name);
 
 // The file that a running drop keeps open in each folder of converted copies it uses, so that
-// another drop can tell its temporary copies from those left by a drop that ended.
+// another drop can tell its temporary copies from those left by a drop that ended; and the
+// process id in such a name, under the same rule as in a temporary copy's.
 template <class Char = wchar_t>
 std::basic_string<Char> lock_name(std::uint32_t process);
 std::optional<std::uint32_t> lock_owner(std::wstring_view name);

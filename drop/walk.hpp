@@ -93,9 +93,9 @@ void take(const Path::value_type* argument, Work& work);
 void release(Work& work);
 
 // How the file system orders two paths, letter case aside: below, at or above 0. The one of
-// Windows folds the letters of every script; the POSIX one folds those that the case-insensitive
-// file systems of Linux fold, and which names a mount takes for one another is also asked of the
-// mount itself.
+// Windows asks the system, which folds as NTFS does; the POSIX one folds every letter that a
+// case-insensitive mount folds, by Unicode's simple case folding (paths.hpp), and whether a name
+// that the mount took for another is really the copy's own is asked of the mount itself.
 using Compare = int (*)(PathView a, PathView b);
 int compare_ignoring_case(PathView a, PathView b);
 

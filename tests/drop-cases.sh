@@ -39,10 +39,13 @@ counts_agree() {
 tree_case() {
     leftover=quoxel-4000000000-1.tmp  # no process has that id
     head -c 100 /dev/urandom >"$dir/converted/$leftover"
-    # In a folder of copies that holds no job: a dead drop's leftover, and a user's file.
+    # In a folder of copies that holds no job: a dead drop's leftover, and a user's files named
+    # like a drop's, with a number that no drop writes: a leading zero, 0, or one past 2^64.
     inner=$dir/$l1/$l2/Converted
     head -c 100 /dev/urandom >"$inner/quoxel-4000000000-2.tmp"
-    echo mine >"$inner/quoxel-4000000000-old.tmp"
+    users="quoxel-4000000000-old.tmp quoxel-007-1.tmp quoxel-12-0001.tmp quoxel-0-1.tmp quoxel-4000000000-0.tmp
+        quoxel-1-18446744073709551616.tmp quoxel-00.lock quoxel-0.lock quoxel-007.lock"
+    for name in $users; do echo mine >"$inner/$name"; done
     drop "$(p "$dir")"
     ended 1
     others=
@@ -50,8 +53,11 @@ tree_case() {
     found "$files WAV files in $folders folders$others"
     said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
     said_line "removed: $(p "$inner/quoxel-4000000000-2.tmp") (a temporary copy left by a drop that was closed or stopped)"
-    [ ! -e "$inner/quoxel-4000000000-2.tmp" ] && [ -f "$inner/quoxel-4000000000-old.tmp" ] ||
-        fail "the folder of copies inside: $(ls "$inner")"
+    [ ! -e "$inner/quoxel-4000000000-2.tmp" ] || fail "the folder of copies inside: $(ls "$inner")"
+    for name in $users; do
+        [ -f "$inner/$name" ] && ! grep -qF "$name" "$work/out" || fail "a user's $name: $(ls "$inner"): $(cat "$work/out")"
+        rm "$inner/$name"  # kept; from here on any such name is a drop's
+    done
     said_line "not entered: $(p "$dir/link") (a folder link)"
     said_line "not entered: $(p "$dir/$l1/loop") (a folder link)"
     : >"$work/shorts"
