@@ -157,17 +157,20 @@ std::string_view kind_words(Found::Kind kind) {
     return "nothing";
 }
 
-// The verdict on a job whose copy's name is taken by a file of its original's size. A case
+// The verdict on a job whose copy's name is taken by a file of its original's size; and, whatever
+// its size, by the copy of the job's case twin, which is never made again in its place. A case
 // twin's copy, under a path whose names differ from the job's only in letter case, is found there
 // too where the folder of copies ignores case; only a job marked as a twin is asked whether it is,
 // so that a file whose folder the mount spells in another case, and that has no twin, finds its
 // own copy.
+std::optional<Ended> twins_copy(const Job& job, const Folder& copies, const Path& copy) {
+    if (!job.case_twin || spelled_as(copies, copy)) return std::nullopt;
+    return Ended{Verdict::failed,
+                 shown_in_copies(copy) +
+                     text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both")};
+}
 Ended already(const Job& job, const Folder& copies, const Path& copy) {
-    if (job.case_twin && !spelled_as(copies, copy)) {
-        return {Verdict::failed,
-                shown_in_copies(copy) +
-                    text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both")};
-    }
+    if (std::optional<Ended> twins = twins_copy(job, copies, copy)) return std::move(*twins);
     return {Verdict::skipped, text("already converted: ") + shown_in_copies(copy) + text(" exists")};
 }
 
@@ -444,6 +447,10 @@ void run_job(Run& run, std::size_t index) {
                                                          system_text(error), false, std::move(made)});
     }
     if (found.kind == Found::Kind::file) {
+        if (std::optional<Ended> twins = twins_copy(job, copies, copy)) {
+            twins->made = std::move(made);
+            return end_job(run, index, std::move(*twins));
+        }
         Version original;
         if (Error const error = run.files.version(run.original, job.name, job.link, no_handle, original)) {
             return end_job(run, index, {Verdict::failed, text(step_words(Outcome::Step::open)) + text(": ") +

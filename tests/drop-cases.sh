@@ -105,6 +105,7 @@ bad_tree() {
     for f in T/Sub/x.wav T/sub/x.wav twins/A.wav twins/a.wav "in place/b.wav" cfile/c.wav T/converted/r.wav M/m.wav F/sub/d.wav; do
         head -c 3000 /dev/urandom >"$bad/$f"
     done
+    head -c 3001 /dev/urandom >"$bad/twins/a.wav"  # a twin of another size, never copied over its twin's copy
     head -c 3000 /dev/urandom >"$bad/empty/song.wave"
     echo file >"$bad/cfile/converted"
     ln -s ../converted/r.wav "$bad/T/real/alias.wav"
