@@ -36,7 +36,14 @@ struct Ended {
     Path why;
     bool plain_wav = false;     // converted from a plain WAV file
     std::vector<Path> made{};  // the folders below its folder of copies that its job made
+    Path cause{};               // of a failure: its why without the paths, shared by the files it failed
+    bool has_copy = false;      // converted, or its copy was there already
 };
+
+// A failure's verdict, `why` its line's words and `cause` the same without its paths.
+Ended failed(Path why, Path cause, std::vector<Path> made = {}) {
+    return {Verdict::failed, std::move(why), false, std::move(made), std::move(cause)};
+}
 
 // The folder of converted copies of a top that this drop has made ready: leftovers removed, and
 // its lock held until the drop ends; or why it cannot be used.
@@ -46,6 +53,7 @@ struct Copies {
     bool made = false;   // made by this drop
     Lock lock;
     Path problem;
+    Path cause;  // of the problem, without its paths
 };
 
 // The flushes of one folder of copies, shared by the threads: a thread whose copies are written
@@ -95,7 +103,8 @@ struct Session {
     std::vector<Flushes> flushes;            // of each of them
     std::size_t done, total;                 // jobs ended, of all
     Counts& counts;
-    std::vector<Path>& failures;
+    std::vector<Failure>& failures;
+    std::vector<bool> received;  // of each top: whether its folder of copies holds a copy of a job
     std::optional<Path> title;  // the console window's title before the drop
     Path progress;              // of the job that ended last: "[12/3000] "
     std::vector<std::pair<std::uint32_t, Path>> made;  // folders this drop made below which top's copies
@@ -124,12 +133,13 @@ void end(Session& session, const Job& job, Ended& ended) {
     case Verdict::skipped: ++session.counts.skipped; break;
     case Verdict::failed:
         ++session.counts.failed;
-        session.failures.push_back(line);
+        session.failures.push_back({std::move(ended.cause), readable(original_path(session.work, job))});
         break;
     case Verdict::not_done: ++session.counts.not_done; break;
     }
     session.progress = progress;
     std::uint32_t const top = source_of(session.work, job).top;
+    if (ended.has_copy) session.received[top] = true;
     for (Path& folder : ended.made) session.made.emplace_back(top, std::move(folder));
 }
 
@@ -165,43 +175,53 @@ std::string_view kind_words(Found::Kind kind) {
 // own copy.
 std::optional<Ended> twins_copy(const Job& job, const Folder& copies, const Path& copy) {
     if (!job.case_twin || spelled_as(copies, copy)) return std::nullopt;
-    return Ended{Verdict::failed,
-                 shown_in_copies(copy) +
-                     text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both")};
+    return failed(shown_in_copies(copy) +
+                      text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both"),
+                  text("its copy's path differs only in letter case from another file's, and converted cannot hold both"));
 }
 Ended already(const Job& job, const Folder& copies, const Path& copy) {
     if (std::optional<Ended> twins = twins_copy(job, copies, copy)) return std::move(*twins);
-    return {Verdict::skipped, text("already converted: ") + shown_in_copies(copy) + text(" exists")};
+    Ended skipped{Verdict::skipped, text("already converted: ") + shown_in_copies(copy) + text(" exists")};
+    skipped.has_copy = true;
+    return skipped;
 }
 
-// What is in the place of a folder that could not be opened, for a line: "converted/sub is a
-// link, not a folder"; or the system's text.
-Path why_not_a_folder(PathView shown, const Below& below) {
-    if (below.making) return text("cannot make the folder ") + Path(shown) + text(": ") + system_text(below.error);
-    if (below.found && *below.found != Found::Kind::missing && *below.found != Found::Kind::folder) {
-        return Path(shown) + text(" is ") + text(kind_words(*below.found)) + text(", not a folder");
+// What is in the place of a folder of copies below the top one that could not be opened, for a
+// line: "converted/sub is a link, not a folder"; or the system's text; and its cause.
+Ended not_a_folder(PathView shown, const Below& below) {
+    if (below.making) {
+        return failed(text("cannot make the folder ") + Path(shown) + text(": ") + system_text(below.error),
+                      text("cannot make a folder in converted: ") + system_text(below.error));
     }
-    return text("cannot open the folder ") + Path(shown) + text(": ") + system_text(below.error);
+    if (below.found && *below.found != Found::Kind::missing && *below.found != Found::Kind::folder) {
+        return failed(Path(shown) + text(" is ") + text(kind_words(*below.found)) + text(", not a folder"),
+                      text("converted holds ") + text(kind_words(*below.found)) + text(" where a folder of copies goes"));
+    }
+    return failed(text("cannot open the folder ") + Path(shown) + text(": ") + system_text(below.error),
+                  text("cannot open a folder in converted: ") + system_text(below.error));
 }
 
 // Removes from the folder of copies `copies` (a line names it `shown`) the temporary copies and
 // locks of drops that ended before their work, each temporary copy named in a line, in the order
-// of their names.
-void remove_leftovers(const Folder& copies) {
+// of their names. Returns the number of temporary copies removed.
+std::size_t remove_leftovers(const Folder& copies) {
     std::vector<Path> temporaries, locks;
     for (Path& name : names_in(copies)) {
         if (temporary_owner(PathView(name))) temporaries.push_back(std::move(name));
         else if (lock_owner(PathView(name))) locks.push_back(std::move(name));
     }
     std::sort(temporaries.begin(), temporaries.end());  // the same order on every file system
+    std::size_t removed = 0;
     for (const Path& name : temporaries) {
         if (at_work(copies, *temporary_owner(PathView(name)))) continue;
         if (remove_file(copies, name)) {
             say(text("removed: ") + readable(join(copies.path, name)) +
                 text(" (a temporary copy left by a drop that was closed or stopped)"));
+            ++removed;
         }
     }
     for (const Path& name : locks) at_work(copies, *lock_owner(PathView(name)));
+    return removed;
 }
 
 // Makes the folder of copies of `top` ready for this drop: made if needed, never where it leads
@@ -217,9 +237,11 @@ Copies make_ready(Session& session, const Top& top) {
     if (error == 0) error = find(top.folder, name, found);
     if (error == 0) error = open_folder(top.folder, name, top.copies_by_link, copies.folder);
     if (error != 0) {
-        copies.problem = found.kind != Found::Kind::missing && found.kind != Found::Kind::folder
-                             ? readable(shown) + text(" is ") + text(kind_words(found.kind)) + text(", not a folder")
-                             : text("cannot make the folder ") + readable(shown) + text(": ") + system_text(error);
+        bool const other = found.kind != Found::Kind::missing && found.kind != Found::Kind::folder;
+        Path const what = text(" is ") + text(kind_words(found.kind)) + text(", not a folder");
+        copies.problem = other ? readable(shown) + what
+                               : text("cannot make the folder ") + readable(shown) + text(": ") + system_text(error);
+        copies.cause = other ? text("converted") + what : text("cannot make the folder converted: ") + system_text(error);
         return copies;
     }
     // A link that the user made to keep the copies elsewhere, or a mount point, is followed; but
@@ -231,38 +253,46 @@ Copies make_ready(Session& session, const Top& top) {
                           is_converted_folder(last_component(PathView(real)));
     if (!in_place && (real.empty() || real_top.empty() ? found.kind == Found::Kind::link
                                                         : below_or_at(real, real_top) || below_or_at(real_top, real))) {
+        bool const inside = below_or_at(real, real_top);
         copies.problem = readable(shown) + text(" leads to ") + (real.empty() ? text("a folder the system cannot name") : readable(real)) +
-                         text(below_or_at(real, real_top) ? ", inside the folder it is in, where copies would be taken for originals"
-                                                          : ", which holds the folder it is in") +
+                         text(inside ? ", inside the folder it is in, where copies would be taken for originals"
+                                     : ", which holds the folder it is in") +
                          text("; no copy is made there");
+        copies.cause = text(inside ? "converted leads inside the folder it is in; no copy is made there"
+                                   : "converted leads to a folder that holds the folder it is in; no copy is made there");
         close_folder(copies.folder);
         return copies;
     }
-    remove_leftovers(copies.folder);
+    session.counts.removed += remove_leftovers(copies.folder);
     copies.lock = lock_folder(copies.folder, session.process_id);
     Path const because = copies.lock.error == 0 ? Path() : text(": ") + system_text(copies.lock.error);
     switch (copies.lock.failed) {
     case Lock::Failed::none: break;
-    case Lock::Failed::create: copies.problem = text("cannot write in ") + readable(shown) + because; break;
+    case Lock::Failed::create:
+        copies.problem = text("cannot write in ") + readable(shown) + because;
+        copies.cause = text("cannot write in converted") + because;
+        break;
     case Lock::Failed::hold:
         copies.problem = text("cannot lock ") + readable(join(shown, lock_name<Path::value_type>(session.process_id))) +
                          because;
+        copies.cause = text("cannot lock converted") + because;
         break;
     }
     return copies;
 }
 
-// Why the copy of a job failed at `outcome`'s step, with the system's texts.
-Path failure_why(const Outcome& outcome, const Folder& copies, const Path& temporary) {
-    Path why = text(step_words(outcome.step));
+// The copy of a job that failed at `outcome`'s step, with the system's texts.
+Ended failure(const Outcome& outcome, const Folder& copies, const Path& temporary) {
+    Path cause = text(step_words(outcome.step));
     if (outcome.step != Outcome::Step::too_short && outcome.step != Outcome::Step::changed) {
-        why += text(": ") + system_text(outcome.error);
+        cause += text(": ") + system_text(outcome.error);
     }
+    Path why = cause;
     if (outcome.left) {
         why += text("; the temporary copy ") + readable(join(copies.path, temporary)) + text(" stays: ") +
                system_text(outcome.left_error);
     }
-    return why;
+    return failed(std::move(why), std::move(cause));
 }
 
 // The verdict on a job whose copy ended at `outcome`, `temporary` its temporary copy; `again`
@@ -272,18 +302,22 @@ Ended verdict(const Job& job, const Folder& copies, const Path& copy, const Outc
     switch (outcome.step) {
     case Outcome::Step::done:
     {
-        Path why = again;
-        if (outcome.form == Form::plain_wav) {
-            if (!why.empty()) why += text("; ");
-            why += text("it was a plain WAV file already, so the copy is nibble-swapped");
+        Path why = is_wav(PathView(job.name)) ? Path() : text("not named .wav; converted as asked");
+        for (const Path& more : {again, outcome.form == Form::plain_wav
+                                            ? text("it was a plain WAV file already, so the copy is nibble-swapped")
+                                            : Path()}) {
+            if (!why.empty() && !more.empty()) why += text("; ");
+            why += more;
         }
-        return {Verdict::converted, why, outcome.form == Form::plain_wav};
+        Ended converted{Verdict::converted, why, outcome.form == Form::plain_wav};
+        converted.has_copy = true;
+        return converted;
     }
     case Outcome::Step::stopped: return {Verdict::not_done, text("stopped; no copy kept")};
     case Outcome::Step::inside_copies: return {Verdict::skipped, text("a link to a converted copy")};
     case Outcome::Step::not_regular: return {Verdict::skipped, text("not a regular file")};
     case Outcome::Step::taken: return already(job, copies, copy);  // made meanwhile: by a case twin, or another drop
-    default: return {Verdict::failed, failure_why(outcome, copies, temporary)};
+    default: return failure(outcome, copies, temporary);
     }
 }
 
@@ -312,6 +346,7 @@ struct Run {
     Folder original{};
     bool own_original = false;
     Path problem{};            // why the jobs of that source fail
+    Path cause{};              // the same without its paths
     std::vector<Path> made{};  // the folders that opening its copies' folder made, for its next job
     std::vector<Folder> mirrors{};
     std::vector<bool> own_mirror{};  // false for a folder of copies itself, which the drop holds
@@ -379,11 +414,13 @@ void hold(Run& run, const Job& job) {
     let_go(run);
     run.source = job.source;
     run.problem.clear();
+    run.cause.clear();
     const Source& source = work.sources[job.source];
     const Top& top = work.tops[source.top];
     const Copies& copies = run.session.copies[source.top];
     if (!copies.problem.empty()) {
         run.problem = copies.problem;
+        run.cause = copies.cause;
         return;
     }
     if (source.relative.empty()) {
@@ -394,18 +431,21 @@ void hold(Run& run, const Job& job) {
         if (below.error != 0) {
             // Found as a folder, or not found at all: the system's text says why it cannot be opened.
             Path const at = readable(join(top.folder.path, PathView(source.relative).substr(0, below.end)));
-            run.problem = !below.found || *below.found == Found::Kind::folder
-                              ? text("cannot open the folder ") + at + text(": ") + system_text(below.error)
+            bool const opening = !below.found || *below.found == Found::Kind::folder;
+            run.problem = opening ? text("cannot open the folder ") + at + text(": ") + system_text(below.error)
                           : *below.found == Found::Kind::missing
                               ? text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is gone")
                               : text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is ") +
                                     text(kind_words(*below.found)) + text(" now");
+            run.cause = opening ? text("cannot open its folder: ") + system_text(below.error)
+                                : text("its folder changed during the drop");
             return;
         }
         run.own_original = true;
         Identity identity;
         if (identity_of(run.original, identity) != 0 || identity != source.identity) {
             run.problem = text("the folder ") + shown + text(" changed during the drop: it is another folder now");
+            run.cause = text("its folder changed during the drop");
             return;
         }
     }
@@ -417,7 +457,9 @@ void hold(Run& run, const Job& job) {
     Folder mirror;
     Below const below = open_below(copies.folder, source.relative, mirror, &run.made);
     if (below.error != 0) {
-        run.problem = why_not_a_folder(shown_in_copies(PathView(source.relative).substr(0, below.end)), below);
+        Ended const not_one = not_a_folder(shown_in_copies(PathView(source.relative).substr(0, below.end)), below);
+        run.problem = not_one.why;
+        run.cause = not_one.cause;
         return;
     }
     run.mirrors.push_back(mirror);
@@ -431,7 +473,7 @@ void run_job(Run& run, std::size_t index) {
     if (job.source != run.source) hold(run, job);
     std::vector<Path> made = std::move(run.made);
     run.made.clear();
-    if (!run.problem.empty()) return end_job(run, index, {Verdict::failed, run.problem, false, std::move(made)});
+    if (!run.problem.empty()) return end_job(run, index, failed(run.problem, run.cause, std::move(made)));
     std::uint32_t const top = work.sources[job.source].top;
     const Folder& copies = run.session.copies[top].folder;
     const Folder& mirror = run.mirrors.back();
@@ -443,8 +485,8 @@ void run_job(Run& run, std::size_t index) {
     bool replace = false;
     Path again;
     if (Error const error = find(mirror, job.name, found)) {
-        return end_job(run, index, {Verdict::failed, text("cannot look for ") + shown_in_copies(copy) + text(": ") +
-                                                         system_text(error), false, std::move(made)});
+        return end_job(run, index, failed(text("cannot look for ") + shown_in_copies(copy) + text(": ") + system_text(error),
+                                          text("cannot look for its copy: ") + system_text(error), std::move(made)));
     }
     if (found.kind == Found::Kind::file) {
         if (std::optional<Ended> twins = twins_copy(job, copies, copy)) {
@@ -453,18 +495,20 @@ void run_job(Run& run, std::size_t index) {
         }
         Version original;
         if (Error const error = run.files.version(run.original, job.name, job.link, no_handle, original)) {
-            return end_job(run, index, {Verdict::failed, text(step_words(Outcome::Step::open)) + text(": ") +
-                                                             system_text(error), false, std::move(made)});
+            Path const why = text(step_words(Outcome::Step::open)) + text(": ") + system_text(error);
+            return end_job(run, index, failed(why, why, std::move(made)));
         }
         if (original.size == found.size) return end_job(run, index, already(job, copies, copy));
         replace = true;
         again = text(copy_again(found.size, original.size));
     } else if (found.kind != Found::Kind::missing) {
-        return end_job(run, index, {Verdict::failed,
-                                    shown_in_copies(copy) + text(" is ") + text(kind_words(found.kind)) +
-                                        text(found.kind == Found::Kind::folder ? ", not a converted copy"
-                                                                                : ", not a converted copy; it stays as it is"),
-                                    false, std::move(made)});
+        bool const folder = found.kind == Found::Kind::folder;
+        return end_job(run, index,
+                       failed(shown_in_copies(copy) + text(" is ") + text(kind_words(found.kind)) +
+                                  text(folder ? ", not a converted copy" : ", not a converted copy; it stays as it is"),
+                              text("converted holds ") + text(kind_words(found.kind)) +
+                                  text(folder ? " where its copy goes" : " where its copy goes; it stays as it is"),
+                              std::move(made)));
     }
 
     // The copy is made in the top folder of copies, on the file system of every copy below it,
@@ -516,7 +560,7 @@ void prepare_folders(Session& session) {
         bool const below = !met.relative.empty();
         if (below && open_below(top.folder, met.relative, parent).error != 0) continue;
         if (open_folder(below ? parent : top.folder, met.name, true, copies) == 0) {
-            remove_leftovers(copies);
+            session.counts.removed += remove_leftovers(copies);
             close_folder(copies);
         }
         if (below) close_folder(parent);
@@ -570,9 +614,17 @@ void remove_empty_folders(Session& session) {
 
 }  // namespace
 
+std::size_t threads_at_work(const Work& work, std::size_t threads) {
+    std::size_t const twins = static_cast<std::size_t>(
+        std::count_if(work.jobs.begin(), work.jobs.end(), [](const Job& job) { return job.case_twin; }));
+    std::size_t const most = std::max(twins, work.jobs.size() - twins);
+    return std::min(threads, (most + jobs_per_run - 1) / jobs_per_run);
+}
+
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
-             std::vector<Path>& failures) {
-    Session session{work, process_id(), 0, {}, {}, 0, work.jobs.size(), counts, failures, console_title(), {}, {}};
+             std::vector<Failure>& failures, std::vector<Path>& copies_in) {
+    Session session{work, process_id(), 0, {}, {}, 0, work.jobs.size(), counts, failures,
+                    std::vector<bool>(work.tops.size()), console_title(), {}, {}};
     prepare_folders(session);
     flush_lines();
     // The case twins after all other jobs, so that the copy of the first of each pair exists when
@@ -595,6 +647,9 @@ void convert(const Work& work, std::size_t threads, const std::atomic<bool>& sto
     }
     remove_empty_folders(session);
     if (session.title) set_console_title(*session.title);
+    for (std::uint32_t top = 0; top < work.tops.size(); ++top) {
+        if (session.received[top]) copies_in.push_back(readable(join(work.tops[top].folder.path, text("converted"))));
+    }
 }
 
 }  // namespace drop

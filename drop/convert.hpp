@@ -12,13 +12,26 @@
 
 namespace drop {
 
+// A failure as the end of a drop groups it: its cause, the same words for every file it failed,
+// and the path it failed.
+struct Failure {
+    Path cause;
+    Path path;
+};
+
 // Converts a copy of the file of each job on `threads` threads, and writes one numbered line for
 // each job as it ends: "converted", "skipped" (its copy exists) or "failed" with why, on standard
-// error, each failure also added to `failures` without its number. Every folder of copies that
-// the jobs use, and every one the walk met, is first cleared of the temporary copies that drops which
-// ended before their work left there. Once `stop` is set no file starts, the files at work are
-// discarded, and what did not end is counted as not done.
+// error, each failure also added to `failures`. Every folder of copies that the jobs use, and
+// every one the walk met, is first cleared of the temporary copies that drops which ended before
+// their work left there, counted in `counts`. Once `stop` is set no file starts, the files at
+// work are discarded, and what did not end is counted as not done. The folder of copies of each
+// top that then holds a copy of one of its jobs, converted or there already, is added to
+// `copies_in` as lines name it.
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
-             std::vector<Path>& failures);
+             std::vector<Failure>& failures, std::vector<Path>& copies_in);
+
+// The threads that convert the copies of `work` at once, at most `threads`: those that have runs
+// of jobs to take.
+std::size_t threads_at_work(const Work& work, std::size_t threads);
 
 }  // namespace drop

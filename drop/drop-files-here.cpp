@@ -32,14 +32,8 @@
 int wmain(int argc, wchar_t* argv[]) {
     drop::open_standard_streams();
     if (argc < 2) {
-        using drop::say;
-        say(L"drop-files-here.exe makes converted copies of WAV files.");
-        say(L"Drop files or folders on it: each file dropped, and each .wav file in a dropped");
-        say(L"folder or in any folder below it, is converted into a copy in a folder");
-        say(L"\"converted\": beside a file dropped on its own, and at the top of a dropped");
-        say(L"folder, with its folders mirrored. The originals are never changed, and a file");
-        say(L"whose copy is in \"converted\" already is skipped, so a second drop does no harm.");
-        say(L"From a Command Prompt: drop-files-here.exe \"C:\\path\\to\\file or folder\" ...");
+        // Double-clicked, with nothing dropped on it: how to use it, in a window that waits.
+        drop::say(drop::text(drop::nothing_given(drop::Desktop::explorer)));
         drop::flush_lines();
         drop::wait_if_alone_in_window();
         return 0;

@@ -1,16 +1,88 @@
 // A drop from its arguments to its summary, the same on every platform: the walk, the first
-// line, the notes, the conversion, the failures once more and the counts last.
+// line, the notes, the conversion, and its end: the failures by cause, where the copies are and
+// the counts last.
 #include "drop.hpp"
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
 
 #include "convert.hpp"
 #include "output.hpp"
+#include "paths.hpp"
 #include "system.hpp"
 #include "walk.hpp"
 
 namespace drop {
+
+namespace {
+
+// Says the end of a drop, right above a wait for Enter, within one screen however many failed:
+// the failures grouped by cause, the most frequent first, each with as many of its paths as the
+// rows allow; the temporary copies removed; where the copies are; and the counts last. Every
+// failure was said in its own line above, whole.
+void say_end(std::vector<Failure>& failures, const std::vector<Path>& copies_in, const Counts& counts) {
+    std::vector<Path> last;
+    if (counts.removed != 0) last.push_back(text(removed_words(counts.removed)));
+    if (copies_in.size() == 1) last.push_back(text(copies_heading(1)) + copies_in[0]);
+    if (copies_in.size() > 1) {
+        last.push_back(text(copies_heading(copies_in.size())));
+        for (std::size_t i = 0; i < copies_in.size() && i < folders_named; ++i) last.push_back(text("  ") + copies_in[i]);
+        if (copies_in.size() > folders_named) last.push_back(text("  " + recap_more(copies_in.size() - folders_named)));
+    }
+    last.push_back(text(summary(counts)));
+    std::size_t used = 1;  // by the wait for Enter
+    for (const Path& line : last) used += rows_of(columns(line));
+
+    if (!failures.empty()) {
+        std::sort(failures.begin(), failures.end(),
+                  [](const Failure& a, const Failure& b) { return std::tie(a.cause, a.path) < std::tie(b.cause, b.path); });
+        struct Cause {
+            std::size_t first, count;
+        };
+        std::vector<Cause> causes;
+        for (std::size_t i = 0; i < failures.size(); ++i) {
+            if (i == 0 || failures[i].cause != failures[i - 1].cause) causes.push_back({i, 0});
+            ++causes.back().count;
+        }
+        std::stable_sort(causes.begin(), causes.end(), [](const Cause& a, const Cause& b) { return a.count > b.count; });
+        std::vector<Path> lines;
+        for (const Cause& cause : causes) lines.push_back(text(times(cause.count)) + failures[cause.first].cause);
+
+        // As many causes as fit, each in its line, and one line for the others where not all do.
+        std::size_t const rows = used + 1 < screen_rows ? screen_rows - used - 1 : 0;  // below the heading
+        std::size_t named = causes.size(), taken = 0;
+        std::size_t others = 0;  // failures of the causes not named
+        for (;;) {
+            taken = 0;
+            for (std::size_t i = 0; i < named; ++i) taken += rows_of(columns(lines[i]));
+            if (named < causes.size()) {
+                others = 0;
+                for (std::size_t i = named; i < causes.size(); ++i) others += causes[i].count;
+                taken += rows_of(columns(text(times(others) + other_causes(causes.size() - named))));
+            }
+            if (taken <= rows || named == 0) break;
+            --named;
+        }
+        std::vector<std::size_t> counts_named;
+        for (std::size_t i = 0; i < named; ++i) counts_named.push_back(causes[i].count);
+        std::vector<std::size_t> const shown = paths_shown(counts_named, rows > taken ? rows - taken : 0);
+
+        say(text(recap_heading(failures.size(), causes.size())));
+        Path const indent = text("    ");
+        for (std::size_t i = 0; i < named; ++i) {
+            say(lines[i]);
+            for (std::size_t j = 0; j < shown[i]; ++j) {
+                say(indent + elided(PathView(failures[causes[i].first + j].path), screen_columns - 1 - indent.size()));
+            }
+            if (shown[i] != 0 && shown[i] < causes[i].count) say(indent + text(recap_more(causes[i].count - shown[i])));
+        }
+        if (named < causes.size()) say(text(times(others) + other_causes(causes.size() - named)));
+    }
+    for (const Path& line : last) say(line);
+}
+
+}  // namespace
 
 Counts drop_files(std::span<const Path::value_type* const> arguments, const std::atomic<bool>& stop) {
     // Count first, so that the progress can say how far it has got.
@@ -20,10 +92,12 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
     std::size_t const threads = threads_for(processors(), std::getenv("QUOXEL_DROP_THREADS"));
     std::size_t const counted_notes = static_cast<std::size_t>(std::count_if(
         work.notes.begin(), work.notes.end(), [](const Note& note) { return note.verdict != Note::Verdict::not_entered; }));
-    say(text(found(work.jobs.size(), work.folders, counted_notes, threads)));
+    std::size_t const not_wav = static_cast<std::size_t>(
+        std::count_if(work.jobs.begin(), work.jobs.end(), [](const Job& job) { return !is_wav(PathView(job.name)); }));
+    say(text(found(work.jobs.size(), not_wav, work.folders, counted_notes, threads_at_work(work, threads))));
 
     Counts counts;
-    std::vector<Path> failures;
+    std::vector<Failure> failures;
     for (const Note& note : work.notes) {
         Path const line = note.path + text(" (") + note.why + text(")");
         switch (note.verdict) {
@@ -33,26 +107,18 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
             break;
         case Note::Verdict::failed:
             say(text("failed: ") + line, true);
-            failures.push_back(text("failed: ") + line);
+            failures.push_back({note.cause, note.path});
             ++counts.failed;
             break;
         case Note::Verdict::not_entered: say(text("not entered: ") + line); break;
         }
     }
     flush_lines();
-    convert(work, threads, stop, counts, failures);
+    std::vector<Path> copies_in;
+    convert(work, threads, stop, counts, failures, copies_in);
     release(work);
     counts.stopped = stop.load();
-
-    // The failures once more, by path, and the counts last, right above a wait for Enter, so
-    // that they stay in view however many failed.
-    if (!failures.empty()) {
-        std::sort(failures.begin(), failures.end());
-        say(text(recap_heading(failures.size())));
-        for (std::size_t i = 0; i < failures.size() && i < recap_limit; ++i) say(text("  ") + failures[i]);
-        if (failures.size() > recap_limit) say(text("  " + recap_more(failures.size() - recap_limit)));
-    }
-    say(text(summary(counts)));
+    say_end(failures, copies_in, counts);
     flush_lines();
     return counts;
 }

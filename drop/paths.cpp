@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
+#include <vector>
 
 #include "case_folding.hpp"
 
@@ -282,5 +284,95 @@ std::wstring filled(std::wstring_view text, std::wstring_view subject) {
     }
     return out;
 }
+
+namespace {
+
+// Whether the code point `c` takes two columns: the wide and fullwidth characters of East Asian
+// scripts, and the pictographs and emoji, in whole blocks (the side to err on).
+bool wide(char32_t c) {
+    struct Range {
+        char32_t first, last;
+    };
+    constexpr Range ranges[] = {{0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23FF},
+                                {0x2600, 0x27BF},   {0x2B00, 0x2BFF},   {0x2E80, 0x303E},   {0x3041, 0xA4CF},
+                                {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+                                {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x18CFF},
+                                {0x1AFF0, 0x1B2FF}, {0x1F000, 0x1FAFF}, {0x20000, 0x3FFFD}};
+    return std::any_of(std::begin(ranges), std::end(ranges),
+                       [&](const Range& range) { return c >= range.first && c <= range.last; });
+}
+
+// The code point at the start of UTF-16 `units`, and its length in units: an unpaired surrogate
+// stands alone.
+char32_t next_character(std::wstring_view units, std::size_t& length) {
+    char32_t const first = static_cast<char32_t>(units[0]) & 0xFFFFU;
+    if (first >= 0xD800 && first < 0xDC00 && units.size() > 1) {
+        char32_t const second = static_cast<char32_t>(units[1]) & 0xFFFFU;
+        if (second >= 0xDC00 && second < 0xE000) {
+            length = 2;
+            return 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+        }
+    }
+    length = 1;
+    return first;
+}
+
+// The columns of the character at the start of `text`, and its length.
+template <class Char>
+std::size_t next_columns(std::basic_string_view<Char> text, std::size_t& length) {
+    return wide(next_character(text, length)) ? 2 : 1;
+}
+
+// The characters of `text` that fit in `width` columns, from its start, or from its end where
+// `from_end`; and the columns they take.
+template <class Char>
+std::basic_string_view<Char> fitting(std::basic_string_view<Char> text, std::size_t width, bool from_end,
+                                     std::size_t& taken) {
+    std::vector<std::pair<std::size_t, std::size_t>> characters;  // offset and columns of each, read from the start
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+        characters.emplace_back(at, next_columns(text.substr(at), length));
+    }
+    taken = 0;
+    if (!from_end) {
+        for (const auto& [at, each] : characters) {
+            if (taken + each > width) return text.substr(0, at);
+            taken += each;
+        }
+        return text;
+    }
+    std::size_t start = text.size();
+    for (auto it = characters.rbegin(); it != characters.rend() && taken + it->second <= width; ++it) {
+        taken += it->second;
+        start = it->first;
+    }
+    return text.substr(start);
+}
+
+template <class Char>
+std::size_t columns_in(std::basic_string_view<Char> text) {
+    std::size_t total = 0;
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length) total += next_columns(text.substr(at), length);
+    return total;
+}
+
+template <class Char>
+std::basic_string<Char> elided_in(std::basic_string_view<Char> text, std::size_t width) {
+    if (columns_in(text) <= width) return std::basic_string<Char>(text);
+    std::size_t const room = width - 1;  // beside the "…"
+    std::size_t end_taken = 0, start_taken = 0;
+    std::basic_string_view<Char> const end = fitting(text, room - room / 3, true, end_taken);
+    std::basic_string_view<Char> const start = fitting(text, room - end_taken, false, start_taken);
+    std::basic_string<Char> shown(start);
+    if constexpr (sizeof(Char) == 1) shown += "\xE2\x80\xA6";
+    else shown += static_cast<Char>(0x2026);
+    return shown.append(end);
+}
+
+}  // namespace
+
+std::size_t columns(std::wstring_view text) { return columns_in(text); }
+std::size_t columns(std::string_view text) { return columns_in(text); }
+std::wstring elided(std::wstring_view text, std::size_t width) { return elided_in(text, width); }
+std::string elided(std::string_view text, std::size_t width) { return elided_in(text, width); }
 
 }  // namespace drop

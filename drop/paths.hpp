@@ -5,6 +5,7 @@
 // "\\server\share\" and "\\?\"; and for POSIX paths, bytes with slashes and the root "/".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -94,5 +95,17 @@ std::optional<std::uint32_t> lock_owner(std::string_view name);
 // `text` with each insert %1 to %9 replaced by `subject`, and %% by %: a system message for a
 // program or a file that names it instead of showing "%1".
 std::wstring filled(std::wstring_view text, std::wstring_view subject);
+
+// The columns that `text` takes on a terminal or a console: 2 for each character of the wide
+// scripts and of emoji, 1 for any other character, or byte that is no part of one; a little
+// more than some terminals take, never less, so that a line said to fit does.
+std::size_t columns(std::wstring_view text);
+std::size_t columns(std::string_view text);
+
+// `text` in at most `width` columns (at least 2): whole where it fits, else its start and its end
+// with "…" between, cut between characters, the end given twice the room of the start so
+// that a path keeps its file's name.
+std::wstring elided(std::wstring_view text, std::size_t width);
+std::string elided(std::string_view text, std::size_t width);
 
 }  // namespace drop

@@ -72,8 +72,7 @@ int run(int argc, char* argv[]) {
             drop::say(usage, true);
             return 1;
         }
-        drop::say(usage);
-        drop::say(help);
+        drop::say(drop::nothing_given(drop::Desktop::dolphin));
         drop::wait_for_enter();
         return 0;
     }

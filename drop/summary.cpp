@@ -10,12 +10,23 @@ std::string count(std::size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-std::string found(std::size_t files, std::size_t folders, std::size_t others, std::size_t threads) {
-    std::string line = "Found " + count(files, "WAV file", "WAV files") + " in " + count(folders, "folder", "folders");
+std::string found(std::size_t files, std::size_t not_wav, std::size_t folders, std::size_t others, std::size_t threads) {
+    std::string line = "Found ";
+    line += files == 0     ? std::string("no WAV file")
+            : not_wav == 0 ? count(files, "WAV file", "WAV files")
+                           : count(files, "file", "files");
+    if (files != 0) line += " in " + count(folders, "folder", "folders");
     if (others != 0) {
-        line += " and " + count(others, "more path that is", "more paths that are") + " skipped or failed";
+        line += files == 0 ? "; " + count(others, "path is", "paths are")
+                           : " and " + count(others, "more path that is", "more paths that are");
+        line += " skipped or failed";
     }
-    return line + "; converting " + std::to_string(threads) + " at a time.";
+    if (not_wav != 0) {
+        line += files == 1 ? std::string(" (not named .wav, converted as asked)")
+                           : " (" + std::to_string(not_wav) + " of them not named .wav, converted as asked)";
+    }
+    if (threads > 1) line += "; converting " + std::to_string(threads) + " at a time";
+    return line + ".";
 }
 
 std::string summary(const Counts& counts) {
@@ -33,8 +44,41 @@ std::string summary(const Counts& counts) {
     return line;
 }
 
-std::string recap_heading(std::size_t failed) {
-    return std::to_string(failed) + (failed == 1 ? " file failed:" : " files failed:");
+std::string nothing_given(Desktop desktop) {
+    std::string words = "Nothing to convert: no file or folder was given.\n"
+                        "This program makes converted copies of WAV files; the originals are never\n"
+                        "changed. To use it, ";
+    if (desktop == Desktop::explorer) {
+        words += "close this window, then drag a folder or WAV files onto\n"
+                 "drop-files-here.exe in File Explorer (README.txt shows how to have it in\n"
+                 "the Send to menu of a right-click too).\n";
+    } else {
+        words += "right-click a folder or WAV files in Dolphin and choose\n"
+                 "\"Make converted copies of WAV files (quoxel)\", or run in a terminal:\n"
+                 "  quoxel-drop FOLDER-OR-FILE...\n";
+    }
+    return words + "The copies go to a folder \"converted\" beside what was given, the folders\n"
+                   "in it mirrored.";
+}
+
+std::string removed_words(std::size_t removed) {
+    return "Removed " + count(removed, "temporary copy", "temporary copies") + " left by a drop that was closed or stopped.";
+}
+
+std::string copies_heading(std::size_t folders) {
+    return folders == 1 ? "Copies are in " : "Copies are in " + std::to_string(folders) + " folders:";
+}
+
+std::string recap_heading(std::size_t failed, std::size_t causes) {
+    std::string line = std::to_string(failed) + " failed";
+    if (causes > 1) line += ", for " + std::to_string(causes) + " reasons";
+    return line + ":";
+}
+
+std::string times(std::size_t count) { return "  " + std::to_string(count) + " \u00D7 "; }
+
+std::string other_causes(std::size_t causes) {
+    return "for " + std::to_string(causes) + " more reasons, each said in its line above";
 }
 
 // Appended piece by piece: GCC 12 warns of an overlapping copy, wrongly, for a literal + a
@@ -42,6 +86,23 @@ std::string recap_heading(std::size_t failed) {
 std::string recap_more(std::size_t more) {
     std::string line = "\u2026 and ";
     return line.append(std::to_string(more)).append(" more");
+}
+
+std::vector<std::size_t> paths_shown(std::span<const std::size_t> counts, std::size_t rows) {
+    std::vector<std::size_t> shown(counts.size(), 0);
+    // The rows of a cause that shows `n` of its paths.
+    const auto rows_for = [&](std::size_t cause, std::size_t n) { return n == 0 ? 0 : n + (n < counts[cause] ? 1 : 0); };
+    for (std::size_t round = 0; round < paths_per_cause; ++round) {
+        for (std::size_t cause = 0; cause < counts.size(); ++cause) {
+            std::size_t const n = shown[cause];
+            if (n != round || n == counts[cause]) continue;
+            std::size_t const more = rows_for(cause, n + 1) - rows_for(cause, n);
+            if (more > rows) continue;
+            rows -= more;
+            ++shown[cause];
+        }
+    }
+    return shown;
 }
 
 std::string with_separators(std::uint64_t n) {

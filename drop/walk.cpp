@@ -14,8 +14,9 @@ namespace drop {
 
 namespace {
 
-void note(Work& work, Note::Verdict verdict, Path shown, Path why) {
-    work.notes.push_back({verdict, std::move(shown), std::move(why)});
+void note(Work& work, Note::Verdict verdict, Path shown, Path why, Path cause = {}) {
+    if (cause.empty()) cause = why;
+    work.notes.push_back({verdict, std::move(shown), std::move(why), std::move(cause)});
 }
 
 // What a file that is neither a folder nor a regular file is, for its line; empty for those.
@@ -123,7 +124,8 @@ void walk(Work& work, std::uint32_t top_index) {
     }
     if (work.jobs.size() == jobs_before && listed_all) {
         note(work, Note::Verdict::failed, readable(work.tops[top_index].folder.path),
-             text("no .wav file in this folder or in a folder below it"));
+             text("no .wav file in this folder or in a folder below it"),
+             text("no .wav file in the folder or in a folder below it"));
     }
 }
 
@@ -163,7 +165,8 @@ void take(const Path::value_type* argument, Work& work) {
     }
     Given given = look_up(argument);
     if (given.error != 0) {
-        return note(work, Note::Verdict::failed, readable(given.shown), system_text(given.error, given.shown));
+        return note(work, Note::Verdict::failed, readable(given.shown), system_text(given.error, given.shown),
+                    system_text(given.error));
     }
     bool const folder = given.type == Entry::Type::folder;
     if (inside_converted(PathView(given.shown), folder) || inside_converted(PathView(given.real), folder)) {

@@ -43,6 +43,7 @@ struct Note {
     enum class Verdict { skipped, failed, not_entered } verdict;
     Path path;
     Path why;
+    Path cause;  // of a failure: its why without the path, where the why names it
 };
 
 // A folder named "converted" that the walk passed: `name` in the folder at `relative` below a top.

@@ -53,13 +53,39 @@ add_file() {
 ended() { [ "$status" -eq "$1" ] || fail "status $status, not $1: $(cat "$work/out")"; }
 said() { grep -qF -- "$1" "$work/out" || fail "no line \"$1\" in: $(cat "$work/out")"; }
 said_line() { grep -qxF -- "$1" "$work/out" || fail "no whole line \"$1\" in: $(cat "$work/out")"; }
-# The first line, whole: found "3 WAV files in 2 folders".
+# The first line, whole: found "3 WAV files in 2 folders"; the threads said only where more than
+# one converts.
 found() {
-    grep -qxE "Found $1; converting [0-9]+ at a time\." "$work/out" || fail "no line \"Found $1\" in: $(cat "$work/out")"
+    grep -qxE "Found $1(; converting ([2-9]|[1-9][0-9]+) at a time)?\." "$work/out" ||
+        fail "no line \"Found $1\" in: $(cat "$work/out")"
 }
-# The lines that repeat the failures at the end, from their heading to the summary, which is the
-# last line (for a stop with a wait for Enter, the last before it).
-recap() { sed -n '/^[0-9]* files\{0,1\} failed:$/,/^[0-9]* converted, /p' "$work/out" | sed '$d'; }
+# The end's failures by cause, from their heading to what follows them: the temporary copies
+# removed, where the copies are, or the counts.
+heading='^[0-9]+ failed(, for [0-9]+ reasons)?:$'
+recap() {
+    sed -En "/$heading/,\$p" "$work/out" | sed -E '/^(Removed [0-9]|Copies are in |[0-9]+ converted, )/,$d'
+}
+# The end, from the failures' heading, or from the temporary copies removed, where the copies
+# are or the counts where none failed, and a wait for Enter, fit in a console window of 80
+# columns and 25 rows; a line takes a row for each full 80 columns and one more.
+end_fits() {
+    sed -En "/$heading|^(Removed [0-9]|Copies are in |[0-9]+ converted, )/,\$p" "$work/out" >"$work/end"
+    rows=1
+    while IFS= read -r line; do
+        width=$(printf '%s' "$line" | LC_ALL=C.UTF-8 wc -L)
+        rows=$((rows + width / 80 + 1))
+    done <"$work/end"
+    [ "$rows" -le 25 ] || fail "the end takes $rows rows of 80 columns: $(cat "$work/end")"
+}
+# shows LINE PATH: LINE is PATH indented as the end shows it, whole or with its middle elided.
+shows() {
+    line=${1#    }
+    [ "$line" != "$1" ] || return 1
+    [ "$line" = "$2" ] && return 0
+    start=${line%%…*} rest=${line#*…}
+    [ "$start" != "$line" ] && case $2 in "$start"*"$rest") return 0 ;; esac
+    return 1
+}
 # The summary is the last line.
 ends_with_summary() { tail -n 1 "$work/out" | grep -qE '^[0-9]+ converted, ' || fail "the counts are not last: $(cat "$work/out")"; }
 # Every copy in $dir/converted is its file converted once, there is no other file, and no

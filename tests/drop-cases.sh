@@ -26,7 +26,9 @@ numbered_line() {
 # The first line counts what the summary counts, and the summary is the last line.
 counts_agree() {
     ends_with_summary
-    awk 'NR == 1 { found = $2; if (match($0, / and [0-9]+ more path/)) found += substr($0, RSTART + 5, RLENGTH - 15) }
+    awk 'NR == 1 { found = $2 == "no" ? 0 : $2
+                   if (match($0, / and [0-9]+ more path/)) found += substr($0, RSTART + 5, RLENGTH - 15)
+                   if (match($0, /; [0-9]+ paths? (is|are) skipped/)) found += substr($0, RSTART + 2) + 0 }
          { last = $0 }
          END { split(last, n, /[^0-9]+/); done = n[1] + n[2] + n[3] + n[4]; exit found == done ? 0 : 1 }' "$work/out" ||
         fail "the first line and the summary count different things: $(cat "$work/out")"
@@ -60,14 +62,16 @@ tree_case() {
     done
     said_line "not entered: $(p "$dir/link") (a folder link)"
     said_line "not entered: $(p "$dir/$l1/loop") (a folder link)"
-    : >"$work/shorts"
     for short in "$l1/short.wav" "$l1/$l2/$l3/short.wav"; do
         numbered_line "failed: $(p "$dir/$short") (shorter than 4 bytes, so there is nothing to convert)"
-        printf "  %s\n" "failed: $(p "$dir/$short") (shorter than 4 bytes, so there is nothing to convert)" >>"$work/shorts"
     done
     said_line "$(($(echo "$wavs" | wc -l))) converted, $1 skipped, 2 failed."
-    [ "$(recap | head -n 1)" = "2 files failed:" ] && [ "$(recap | tail -n +2 | sort)" = "$(sort "$work/shorts")" ] ||
-        fail "the failures not repeated: $(recap)"
+    [ "$(recap | head -n 1)" = "2 failed:" ] || fail "the failures' heading: $(recap)"
+    recap_shows "shorter than 4 bytes, so there is nothing to convert" "$(p "$dir/$l1/short.wav")" \
+        "$(p "$dir/$l1/$l2/$l3/short.wav")"
+    said_line "Removed 2 temporary copies left by a drop that was closed or stopped."
+    said_line "Copies are in $(p "$dir/converted")"
+    end_fits
     counts_agree
     # shellcheck disable=SC2086 # one path per line
     (IFS='
@@ -89,6 +93,7 @@ tree_case() {
     drop "$(p "$dir")"
     ended 0
     said_line "removed: $(p "$dir/converted/$leftover") (a temporary copy left by a drop that was closed or stopped)"
+    said_line "Removed 1 temporary copy left by a drop that was closed or stopped."
     numbered_line "converted: $(p "$dir/a b.wav") (its copy was 0 of 3,000 bytes; made again)"
     said_line "1 converted, $((files + $1 - 1)) skipped, 0 failed."
     no_leftovers "$dir"
@@ -134,7 +139,9 @@ bad_case() {
     said "skipped: $(p "$bad/T/real/alias.wav") (a link to a converted copy)"
     [ ! -e "$bad/T/converted/real/alias.wav" ] || fail "a link into the copies was converted again"
     said "converted: $(p "$bad/M/m.wav")"
-    ! grep -qF "$(p "$bad/M/converted")" "$work/out" || fail "a folder of copies that is a link named: $(cat "$work/out")"
+    # Named by no file's line; the end says that copies are there, through it.
+    ! sed -En "/$heading/q; p" "$work/out" | grep -qF "$(p "$bad/M/converted")" ||
+        fail "a folder of copies that is a link named: $(cat "$work/out")"
     cmp -s "$bad/M-elsewhere/m.wav" "$bad/M/converted/m.wav" && [ -f "$bad/M-elsewhere/m.wav" ] || fail "no copy through the link"
     # No folder is left empty by a failed file, but one that was there before stays.
     [ ! -e "$bad/M-elsewhere/nox" ] && [ ! -e "$bad/shorts/converted" ] && [ -d "$bad/M-elsewhere/was there" ] ||
@@ -146,15 +153,108 @@ bad_case() {
     said_line "skipped: $(p "$bad/to copies") (a folder of converted copies)"  # through a link
     said_line 'failed: "" (an empty argument names no file or folder)'
     said_line "failed: $(p "$work/missing.wav") ($missing_text)"  # the system's text, whole
-    [ "$(recap | tail -n +2 | head -n 20)" = "$(recap | tail -n +2 | head -n 20 | LC_ALL=C sort)" ] ||
-        fail "the failures are not recapped by path: $(recap)"
+    shorts=$(for i in $(seq 10 31); do echo "$(p "$bad/shorts/s$i.wav")"; done)
+    # shellcheck disable=SC2086 # one path per line
+    (IFS='
+'; recap_shows "shorter than 4 bytes, so there is nothing to convert" $shorts "$(p "$bad/M/nox/s.wav")")
+    recap_shows "no .wav file in the folder or in a folder below it" "$(p "$bad/empty")"
+    recap_shows "converted holds a folder where its copy goes" "$(p "$bad/in place/b.wav")"
+    recap_shows "converted holds a file where a folder of copies goes" "$(p "$bad/F/sub/d.wav")"
+    recap_shows "converted is a file, not a folder" "$(p "$bad/cfile/c.wav")"
     counts_agree
     no_leftovers "$bad"
 }
-# recapped FAILED: the recap after the summary is FAILED failures, 20 of them and a count.
+# recapped FAILED: the end groups FAILED failures by cause, under a heading that counts them and
+# their causes, each cause with its count, all in view in a console window.
 recapped() {
-    [ "$(recap | head -n 1)" = "$1 files failed:" ] && [ "$(recap | tail -n 1)" = "  … and $(($1 - 20)) more" ] &&
-        [ "$(recap | wc -l)" -eq 22 ] || fail "the recap is not 20 failures and a count: $(recap)"
+    causes=$(recap | grep -cE '^  [0-9]+ × ' || true)
+    total=$(recap | sed -En 's/^  ([0-9]+) × .*/\1/p' | awk '{ n += $1 } END { print n + 0 }')
+    [ "$(recap | head -n 1)" = "$1 failed, for $causes reasons:" ] && [ "$total" -eq "$1" ] ||
+        fail "the end does not group $1 failures by cause: $(recap)"
+    end_fits
+}
+
+# recap_shows CAUSE PATH...: the end groups PATH... under "  N × CAUSE", N the number of them,
+# and shows the first of them in the order of their names, whole or elided in the middle, then
+# how many more there are.
+recap_shows() {
+    cause=$1
+    shift
+    recap >"$work/recap"
+    grep -qxF -- "  $# × $cause" "$work/recap" || fail "no line \"  $# × $cause\" in: $(cat "$work/recap")"
+    awk -v cause="  $# × $cause" 'below && /^  [0-9]+ × / { exit } below { print } $0 == cause { below = 1 }' \
+        "$work/recap" >"$work/shown"
+    printf '%s\n' "$@" | LC_ALL=C sort >"$work/sorted"
+    shown=0 more=0
+    while IFS= read -r line; do
+        case $line in
+        "    … and "*" more") more=${line#    … and } more=${more% more} ;;
+        *)
+            shown=$((shown + 1))
+            shows "$line" "$(sed -n "${shown}p" "$work/sorted")" ||
+                fail "path $shown of \"$cause\" is \"$line\", not $(sed -n "${shown}p" "$work/sorted")"
+            ;;
+        esac
+    done <"$work/shown"
+    [ "$shown" -ge 1 ] && [ $((shown + more)) -eq $# ] || fail "\"$cause\" shows $shown and $more more of $#: $(cat "$work/shown")"
+}
+
+# end_case: 500 files, 40 of them failing for 3 causes: the end holds the counts, every cause
+# with the first of its paths, and where the copies are, in a console window of 80 columns and
+# 25 rows; each failure was said in its own line too.
+end_case() {
+    e="$work/end-case/a folder with a name long enough to be elided where it is shown in the end"
+    mkdir -p "$e/shorts" "$e/sub" "$e/converted"
+    echo file >"$e/converted/sub"
+    for i in $(seq 1 470); do printf 'RIFF%04d' "$i" >"$e/ok$i.wav"; done
+    for i in $(seq 1 10); do mkdir "$e/converted/ok$i.wav" && printf 'RIFF%04d' "$i" >"$e/sub/d$i.wav"; done
+    for i in $(seq 1 20); do echo 0 >"$e/shorts/s$i.wav"; done
+    drop "$(p "$e")"
+    ended 1
+    found "500 WAV files in 3 folders"
+    [ "$(recap | head -n 1)" = "40 failed, for 3 reasons:" ] || fail "the failures' heading: $(recap)"
+    # shellcheck disable=SC2046 # one path per line
+    (
+        IFS='
+'
+        recap_shows "shorter than 4 bytes, so there is nothing to convert" $(for i in $(seq 1 20); do echo "$(p "$e/shorts/s$i.wav")"; done)
+        recap_shows "converted holds a file where a folder of copies goes" $(for i in $(seq 1 10); do echo "$(p "$e/sub/d$i.wav")"; done)
+        recap_shows "converted holds a folder where its copy goes" $(for i in $(seq 1 10); do echo "$(p "$e/ok$i.wav")"; done)
+    )
+    said_line "Copies are in $(p "$e/converted")"
+    said_line "460 converted, 0 skipped, 40 failed."
+    end_fits
+    counts_agree
+}
+
+# words_case: the counts in true words: a file not named .wav given by name, one thread for one
+# file, a folder with no WAV file that fails as a folder, and a file and a folder given together,
+# whose copies go to two folders of copies that the end names.
+words_case() {
+    w=$work/words
+    mkdir -p "$w/empty/sub" "$w/f" "$w/g"
+    head -c 100 /dev/urandom >"$w/notes.txt"
+    head -c 100 /dev/urandom >"$w/f/a.wav"
+    head -c 100 /dev/urandom >"$w/g/b.wav"
+    drop "$(p "$w/notes.txt")"
+    ended 0
+    said_line "Found 1 file in 1 folder (not named .wav, converted as asked)."
+    numbered_line "converted: $(p "$w/notes.txt") (not named .wav; converted as asked)"
+    said_line "Copies are in $(p "$w/converted")"
+    drop "$(p "$w/empty")"
+    ended 1
+    said_line "Found no WAV file; 1 path is skipped or failed."
+    [ "$(recap | head -n 1)" = "1 failed:" ] || fail "the failures' heading: $(recap)"
+    recap_shows "no .wav file in the folder or in a folder below it" "$(p "$w/empty")"
+    ! grep -qE 'files? failed|^Copies are in ' "$work/out" || fail "a folder called a file, or copies named: $(cat "$work/out")"
+    counts_agree
+    drop "$(p "$w/f/a.wav")" "$(p "$w/g")"
+    ended 0
+    said_line "Found 2 WAV files in 2 folders."
+    said_line "Copies are in 2 folders:"
+    said_line "  $(p "$w/f/converted")"
+    said_line "  $(p "$w/g/converted")"
+    counts_agree
 }
 
 # copies_link_case: "converted" a link into the folder being converted, or to the folder that holds

@@ -116,6 +116,8 @@ copies_exact ".$levels/e.wav"
 forms_case
 
 order_case
+end_case
+words_case
 
 # A standard handle that is not valid is never written, but Wine itself hangs before the program
 # starts when a standard descriptor is closed, so only the Linux test closes them.

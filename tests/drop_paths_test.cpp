@@ -136,11 +136,81 @@ TEST(DropPaths, TextsForUsers) {
          }) {
         EXPECT_EQ(summary(c.counts), c.summary);
     }
-    EXPECT_EQ(found(1, 1, 0, 4), "Found 1 WAV file in 1 folder; converting 4 at a time.");
-    EXPECT_EQ(found(10, 3, 1, 1), "Found 10 WAV files in 3 folders and 1 more path that is skipped or failed; "
-                                  "converting 1 at a time.");
-    EXPECT_EQ(found(0, 0, 2, 8), "Found 0 WAV files in 0 folders and 2 more paths that are skipped or failed; "
-                                 "converting 8 at a time.");
+    struct Found {
+        std::size_t files, not_wav, folders, others, threads;
+        const char* line;
+    };
+    for (const Found& c : {
+             Found{1, 0, 1, 0, 1, "Found 1 WAV file in 1 folder."},  // one thread is not said
+             Found{10, 0, 3, 1, 2, "Found 10 WAV files in 3 folders and 1 more path that is skipped or failed; "
+                                   "converting 2 at a time."},
+             Found{1, 1, 1, 0, 1, "Found 1 file in 1 folder (not named .wav, converted as asked)."},
+             Found{3, 2, 2, 0, 2, "Found 3 files in 2 folders (2 of them not named .wav, converted as asked); "
+                                  "converting 2 at a time."},
+             Found{0, 0, 0, 1, 0, "Found no WAV file; 1 path is skipped or failed."},
+             Found{0, 0, 0, 2, 0, "Found no WAV file; 2 paths are skipped or failed."},
+             Found{0, 0, 0, 0, 0, "Found no WAV file."},
+         }) {
+        EXPECT_EQ(found(c.files, c.not_wav, c.folders, c.others, c.threads), c.line);
+    }
+    EXPECT_EQ(recap_heading(1, 1), "1 failed:");
+    EXPECT_EQ(recap_heading(40, 1), "40 failed:");
+    EXPECT_EQ(recap_heading(40, 3), "40 failed, for 3 reasons:");
+    EXPECT_EQ(removed_words(1), "Removed 1 temporary copy left by a drop that was closed or stopped.");
+    EXPECT_EQ(removed_words(2), "Removed 2 temporary copies left by a drop that was closed or stopped.");
+}
+
+// The paths of each cause of failure at the end of a drop: one for each cause in turn while the
+// rows last, a row more for "… and N more" where some are not shown, never more than a cause has.
+TEST(DropPaths, EachCauseShowsPathsInTurnWithinItsRows) {
+    struct Case {
+        std::vector<std::size_t> counts;
+        std::size_t rows;
+        std::vector<std::size_t> shown;
+    };
+    std::size_t const most = paths_per_cause;
+    for (const Case& c : {
+             Case{{20, 10, 10}, 100, {most, most, most}},
+             Case{{20, 10, 10}, 6, {1, 1, 1}},        // a path and its "more" each
+             Case{{20, 10, 10}, 9, {2, 2, 2}},
+             Case{{20, 10, 10}, 5, {2, 1, 0}},        // a third cause gets no path rather than no "more"
+             Case{{20, 10, 10}, 0, {0, 0, 0}},
+             Case{{1, 1, 2}, 4, {1, 1, 2}},           // every path shown: no "more"
+             Case{{2}, 2, {2}},                       // its second path in place of its "more"
+             Case{{40}, 3, {2}},
+             Case{{20, 1}, 3, {1, 1}},                // the second cause fits after the first's two rows
+         }) {
+        std::vector<std::size_t> const shown = paths_shown(c.counts, c.rows);
+        EXPECT_EQ(shown, c.shown) << c.rows << " rows";
+        std::size_t rows = 0;
+        for (std::size_t i = 0; i < shown.size(); ++i) rows += shown[i] == 0 ? 0 : shown[i] + (shown[i] < c.counts[i]);
+        EXPECT_LE(rows, c.rows);
+    }
+}
+
+// A path too wide for a row keeps its start and more of its end, cut between characters; the
+// characters of wide scripts and emoji take two columns.
+TEST(DropPaths, APathTooWideIsElidedInTheMiddle) {
+    struct Case {
+        std::string_view text;
+        std::size_t width;
+        std::string_view shown;
+    };
+    for (const Case& c : {
+             Case{"/music/game/sfx/menu.wav", 40, "/music/game/sfx/menu.wav"},
+             Case{"/music/game/sfx/menu.wav", 24, "/music/game/sfx/menu.wav"},
+             Case{"/music/game/sfx/menu.wav", 23, "/music/\u2026me/sfx/menu.wav"},
+             Case{"/音楽/ゲーム/効果音.wav", 12, "/音\u2026果音.wav"},  // 2 columns each: never a half
+             Case{"/a/🎵🎵🎵🎵.wav", 9, "/a\u2026🎵.wav"},
+             Case{"ab", 2, "ab"},
+         }) {
+        std::string const shown = elided(c.text, c.width);
+        EXPECT_EQ(shown, c.shown) << c.text;
+        EXPECT_LE(columns(shown), c.width) << c.text;
+    }
+    EXPECT_EQ(columns(std::string_view("/音楽/a.wav")), 11u);
+    EXPECT_EQ(columns(std::wstring_view(L"/\u97F3\u697D/\xD83C\xDFB5.wav")), 12u);  // a pair of surrogates is one emoji
+    EXPECT_EQ(elided(std::wstring_view(L"C:\\music\\game\\sfx\\menu.wav"), 20), L"C:\\mus\u2026\\sfx\\menu.wav");
 }
 
 // A file is known by its first twelve bytes only: "RIFF" and "WAVE", plain or with its halves
