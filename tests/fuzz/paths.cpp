@@ -1,8 +1,11 @@
 // Fuzz target: what drop/paths.cpp decides about a user's names, for POSIX paths (bytes) or, built
 // with FUZZ_WINDOWS, for Windows paths (UTF-16 code units, unpaired surrogates and all): which
 // names are taken, where a copy goes, the components of a path, the long-path forms, the names of
-// temporary copies and locks and their owners, and the filling of a system text. The input is
-// names cut at each NUL: a path or a name, another name, and a path below a folder.
+// temporary copies and locks and their owners, a name elided to fit a row, and the filling of a
+// system text. The input is names cut at each NUL: a path or a name, another name, and a path
+// below a folder.
+#include <algorithm>
+
 #include "fuzz.hpp"
 #include "paths.hpp"
 
@@ -142,6 +145,53 @@ void check_long_forms(std::wstring_view path) {
 }
 #endif
 
+// Where each character of `text` starts: well-formed UTF-8 or UTF-16 read as such, any other
+// byte or unit alone.
+std::vector<std::size_t> character_starts(View text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < text.size();) {
+        starts.push_back(at);
+        std::size_t length = 1;
+#ifdef FUZZ_WINDOWS
+        auto const unit = [&](std::size_t i) { return static_cast<char32_t>(text[i]) & 0xFFFFU; };
+        if (unit(at) >= 0xD800 && unit(at) < 0xDC00 && at + 1 < text.size() && unit(at + 1) >= 0xDC00 &&
+            unit(at + 1) < 0xE000)
+            length = 2;
+#else
+        if (std::optional<fuzz::Character> const c = fuzz::first_character(text.substr(at))) length = c->length;
+#endif
+        at += length;
+    }
+    return starts;
+}
+
+// A text shown in `width` columns: whole where it fits; else a start and an end of it, each cut
+// between characters, with the ellipsis between them, in at most `width` columns, the columns of
+// a character being 1 or 2.
+void check_elided(View text, std::size_t width) {
+    String const shown = elided(text, width);
+    std::size_t const columns_of_text = columns(text);
+    std::vector<std::size_t> const starts = character_starts(text);
+    holds(columns_of_text >= starts.size() && columns_of_text <= 2 * starts.size());
+    if (columns_of_text <= width) return holds(shown == String(text));
+    holds(columns(View(shown)) <= width);
+#ifdef FUZZ_WINDOWS
+    String const ellipsis(1, static_cast<Char>(0x2026));
+#else
+    String const ellipsis = "\xE2\x80\xA6";
+#endif
+    bool split = false;
+    for (std::size_t start = 0; !split && start + ellipsis.size() <= shown.size(); ++start) {
+        std::size_t const end = shown.size() - start - ellipsis.size();
+        split = start + end < text.size() && View(shown).substr(0, start) == text.substr(0, start) &&
+                View(shown).substr(start, ellipsis.size()) == View(ellipsis) &&
+                View(shown).substr(start + ellipsis.size()) == text.substr(text.size() - end) &&
+                std::binary_search(starts.begin(), starts.end(), start) &&
+                (end == 0 || std::binary_search(starts.begin(), starts.end(), text.size() - end));
+    }
+    holds(split);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -169,6 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         else number = number << 8 | data[i];
     }
     check_owners(name, process, number);
+    check_elided(name, 2 + size % 80);
 #ifdef FUZZ_WINDOWS
     check_long_forms(name);
     holds(filled(name, other) == inserted(name, other));

@@ -2,6 +2,7 @@
 // as the counts it was given, a count of one takes the singular and any other the plural, the
 // stop is said exactly when there was one or something was not done, and no line holds a line
 // break.
+#include <algorithm>
 #include <cstring>
 
 #include "fuzz.hpp"
@@ -39,19 +40,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(&value, data + i * 8, 8);
         n[i] = static_cast<std::size_t>(value >> 8 == 0 ? value % 4 : value);
     }
-    bool const stopped = size > 64 && data[64] % 2 == 1;
+    bool const stopped = size > 64 && data[64] % 2 == 1;  // and from there on, the counts of causes
 
-    std::string const first = found(n[0], n[1], n[2], n[3]);
+    // The first line: files, of them not named .wav (at most all), folders, other paths, threads.
+    std::size_t const not_wav = std::min(n[1], n[0]);
+    std::string const first = found(n[0], not_wav, n[2], n[3], n[4]);
     std::string_view line = first;
-    holds(read_text(line, "Found ") && read_count(line, n[0], "WAV file", "WAV files") && read_text(line, " in ") &&
-          read_count(line, n[1], "folder", "folders"));
-    if (n[2] != 0) {
-        holds(read_text(line, " and ") && read_count(line, n[2], "more path that is", "more paths that are") &&
-              read_text(line, " skipped or failed"));
+    holds(read_text(line, "Found "));
+    if (n[0] == 0) {
+        holds(read_text(line, "no WAV file"));
+        if (n[3] != 0) {
+            holds(read_text(line, "; ") && read_count(line, n[3], "path is", "paths are") &&
+                  read_text(line, " skipped or failed"));
+        }
+    } else {
+        holds((not_wav == 0 ? read_count(line, n[0], "WAV file", "WAV files") : read_count(line, n[0], "file", "files")) &&
+              read_text(line, " in ") && read_count(line, n[2], "folder", "folders"));
+        if (n[3] != 0) {
+            holds(read_text(line, " and ") && read_count(line, n[3], "more path that is", "more paths that are") &&
+                  read_text(line, " skipped or failed"));
+        }
+        if (not_wav != 0) {
+            holds(n[0] == 1 ? read_text(line, " (not named .wav")
+                            : read_text(line, " (") && read_text(line, std::to_string(not_wav)) &&
+                                  read_text(line, " of them not named .wav"));
+            holds(read_text(line, ", converted as asked)"));
+        }
     }
-    holds(read_text(line, "; converting ") && read_text(line, std::to_string(n[3])) && line == " at a time.");
+    if (n[4] > 1) holds(read_text(line, "; converting ") && read_text(line, std::to_string(n[4])) && read_text(line, " at a time"));
+    holds(line == ".");
 
-    Counts const counts{n[4], n[5], n[6], n[7], n[0], stopped};
+    Counts const counts{n[4], n[5], n[6], n[7], n[0], stopped, 0};
     std::string const last = summary(counts);
     line = last;
     holds(read_count(line, n[4], "converted", "converted") && read_text(line, ", ") &&
@@ -68,10 +87,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     holds(line.empty());
 
-    std::string const recap = recap_heading(n[6]);
+    // The heading of the failures: their number, and their causes' where more than one.
+    std::size_t const causes = n[6] == 0 ? 0 : 1 + n[5] % n[6];
+    std::string const recap = recap_heading(n[6], causes);
     std::string_view heading = recap;
-    holds(read_count(heading, n[6], "file failed:", "files failed:") && heading.empty());
+    holds(read_text(heading, std::to_string(n[6]) + " failed"));
+    if (causes > 1) holds(read_text(heading, ", for ") && read_count(heading, causes, "reason", "reasons"));
+    holds(heading == ":");
     holds(recap_more(n[7]) == "\u2026 and " + std::to_string(n[7]) + " more");
+    holds(removed_words(n[7]) == "Removed " + std::to_string(n[7]) +
+                                     (n[7] == 1 ? " temporary copy" : " temporary copies") +
+                                     " left by a drop that was closed or stopped.");
+
+    // The paths of each cause: at most each cause's count and paths_per_cause, in the rows given,
+    // a cause that shows some but not all taking a row more; and no cause could show one more.
+    std::vector<std::size_t> cause_counts;
+    for (std::size_t i = 64; i < size && cause_counts.size() < 12; ++i) cause_counts.push_back(1 + data[i] % 30);
+    std::size_t const rows = n[5] % 40;
+    std::vector<std::size_t> const shown = paths_shown(cause_counts, rows);
+    holds(shown.size() == cause_counts.size());
+    const auto rows_for = [&](std::size_t i, std::size_t k) { return k == 0 ? 0 : k + (k < cause_counts[i] ? 1 : 0); };
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        holds(shown[i] <= cause_counts[i] && shown[i] <= paths_per_cause);
+        used += rows_for(i, shown[i]);
+    }
+    holds(used <= rows);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] < std::min(cause_counts[i], paths_per_cause)) {
+            holds(rows_for(i, shown[i] + 1) - rows_for(i, shown[i]) > rows - used);
+        }
+    }
 
     using Step = Outcome::Step;
     auto const step = static_cast<Step>(size % (static_cast<std::size_t>(Step::changed) + 1));
