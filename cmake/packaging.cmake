@@ -104,6 +104,9 @@ tree, on a few threads, and never twice. Its desktop entry takes files and
 folders dropped on it, and in Dolphin a right-click on a folder or on WAV
 files offers to make converted copies in a Konsole window.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  # The service menu runs its conversion in a Konsole window; without Konsole the menu entry does
+  # nothing, while the programs and the desktop entry work all the same: recommended, not required.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS konsole)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb-member-modes.cmake)

@@ -26,3 +26,6 @@ enable_testing()
 add_test(NAME portable-root COMMAND sh ${PROJECT_SOURCE_DIR}/tests/portable-root-test.sh ${tarball})
 add_test(NAME portable-install COMMAND sh ${PROJECT_SOURCE_DIR}/tests/portable-install-test.sh ${tarball})
 set_tests_properties(portable-root portable-install PROPERTIES TIMEOUT 240 SKIP_RETURN_CODE 77)
+# The documents, with the sizes that the README states for the tarball and its programs.
+add_test(NAME docs COMMAND sh ${PROJECT_SOURCE_DIR}/tests/docs-test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/quoxel.1
+                           ${CMAKE_CURRENT_BINARY_DIR}/quoxel-drop.1 ${tarball})

@@ -13,13 +13,50 @@
 # the install names it and stops before it changes anything. --uninstall removes each file of
 # the record that is still as installed, then each folder of the record that is empty by then,
 # and names what it leaves.
+#
+# The script installs a copy of itself as share/quoxel/uninstall.sh, so that the install can be
+# removed once the unpacked tarball is gone: under that name it uninstalls, from the prefix it
+# lives in, and removes itself with the rest.
+#
+# Double-clicked in a file manager, it runs with no terminal and its output would be lost: with a
+# desktop session and no terminal, it runs again with its output kept, then shows that output in
+# a dialog (kdialog), or its last lines as a notification (notify-send), or else writes it to a
+# file beside this script and, failing that, in the home folder.
 set -eu
 
-usage='usage: ./install.sh [--prefix DIR] [--uninstall]'
-say() { printf '%s\n' "$*"; }
-die() { printf 'install.sh: %s\n' "$*" >&2; exit 1; }
+case $(basename -- "$0") in uninstall.sh) called=uninstall.sh ;; *) called=install.sh ;; esac
+if [ ! -t 1 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QUOXEL_INSTALL_SHOWN:-}" ]; then
+    log=$(mktemp) || exit 1
+    status=0
+    QUOXEL_INSTALL_SHOWN=1 sh "$0" "$@" </dev/null >"$log" 2>&1 || status=$?
+    if [ "$status" -eq 0 ]; then title="quoxel: $called has finished"; else title="quoxel: $called FAILED"; fi
+    if command -v kdialog >/dev/null && kdialog --title "$title" --textbox "$log" 760 420; then
+        :
+    elif command -v notify-send >/dev/null && notify-send "$title" "$(tail -n 4 "$log")"; then
+        :
+    else
+        # Beside install.sh, in the folder the user has open; the uninstaller's folder goes away.
+        beside="$(dirname -- "$0")/$called output.txt"
+        [ "$called" = install.sh ] || beside=''
+        for kept in ${beside:+"$beside"} "${HOME:-/nonexistent}/quoxel $called output.txt"; do
+            cp -- "$log" "$kept" 2>/dev/null && break
+        done
+    fi
+    rm -f -- "$log"
+    exit "$status"
+fi
 
+usage="usage: ./$called [--prefix DIR] [--uninstall]"
+say() { printf '%s\n' "$*"; }
+die() { printf '%s: %s\n' "$called" "$*" >&2; exit 1; }
+
+here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
 prefix='' uninstall=''
+# The uninstaller lives in PREFIX/share/quoxel: it uninstalls from PREFIX unless told otherwise.
+if [ "$called" = uninstall.sh ]; then
+    uninstall=1
+    case $here in */share/quoxel) prefix=${here%/share/quoxel} ;; esac
+fi
 while [ $# -gt 0 ]; do
     case $1 in
     --prefix) [ $# -ge 2 ] || die "--prefix needs a folder; $usage"; prefix=$2; shift 2 ;;
@@ -38,7 +75,6 @@ while [ "$prefix" != / ] && [ "${prefix%/}" != "$prefix" ]; do prefix=${prefix%/
 # A desktop entry holds one line per key, so the path of the program must fit on one.
 case $prefix in *[[:cntrl:]]*) die "the folder's name has a control character (a newline?): give another with --prefix" ;; esac
 
-here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
 record=$prefix/share/quoxel/installed-files
 # Each file: its name here, its place under the prefix, and its mode.
 files='quoxel bin/quoxel 755
@@ -47,7 +83,8 @@ quoxel.1 share/man/man1/quoxel.1 644
 quoxel-drop.1 share/man/man1/quoxel-drop.1 644
 quoxel-drop.desktop share/applications/quoxel-drop.desktop 644
 quoxel-drop-servicemenu.desktop share/kio/servicemenus/quoxel-drop-servicemenu.desktop 755
-quoxel-drop-servicemenu.desktop share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop 644'
+quoxel-drop-servicemenu.desktop share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop 644
+install.sh share/quoxel/uninstall.sh 755'
 
 checksum() { cksum < "$1"; }  # "CRC SIZE": POSIX, so on every system
 
@@ -104,7 +141,9 @@ if [ -n "$uninstall" ]; then
             say "not empty, left: $folder"
         fi
     done
-    say "Uninstalled from $prefix: $removed files removed, $left left as they are (named above)."
+    say "Uninstalled from $prefix: $removed files removed, $left left as they are (named above);"
+    say "the record of the install is removed too."
+    [ "$called" = uninstall.sh ] && [ ! -e "$0" ] && say "This uninstaller has removed itself."
     exit 0
 fi
 
@@ -189,6 +228,6 @@ case ":$PATH:" in
     say "$prefix/bin is not on your PATH: a shell needs the programs' full paths, or that folder"
     say "added to PATH in your shell's profile. The menu entries name them by full path, and work as they are." ;;
 esac
-again="\"$here/install.sh\" --uninstall"
-[ "$prefix" = "${HOME:-}/.local" ] || again="$again --prefix \"$prefix\""
-say "The install is recorded in $record; remove it all with: $again"
+say "The install is recorded in $record. To remove it all, run its uninstaller, which removes"
+say "itself too:"
+say "  \"$prefix/share/quoxel/uninstall.sh\""

@@ -1,14 +1,18 @@
 #!/bin/sh
-# docs-test.sh SOURCE_DIR MANPAGE [DROP_MANPAGE]: the manual pages render without warnings; every example report
-# in the README, the manual page and the Windows and Linux READMEs names a line of quoxel.cpp that reports
-# that call, in the function it names; and the block size and the number of kept bytes that the
-# documents state are those quoxel.cpp defines. Every mismatch is named, with where the call is
-# reported now, before the test fails.
+# docs-test.sh SOURCE_DIR MANPAGE [DROP_MANPAGE [TARBALL]]: the manual pages render without warnings; every example report
+# in the README, CONTRIBUTING.md, bench/README.md, the manual page and the Windows and Linux READMEs names a line of
+# quoxel.cpp that reports that call, in the function it names; the block size and the number of
+# kept bytes that the documents state are those quoxel.cpp defines; the README leads to
+# CONTRIBUTING.md (building, testing, the layout, fuzzing) and bench/README.md (the benchmark),
+# and every link between the documents reaches a file and a heading that are there. Given the
+# Linux tarball, the sizes that the README states for it and its programs are theirs, within
+# 3 %. Every mismatch is named, with where the call is reported now, before the test fails.
 set -eu
-src=$1 man=$2 drop_man=${3:-}
+src=$1 man=$2 drop_man=${3:-} tarball=${4:-}
 . "$(dirname "$0")/common.sh"
 source=$src/quoxel.cpp
-docs="$src/README.md $man $src/doc/windows-readme.txt $src/doc/linux-readme.txt"
+markdown="$src/README.md $src/CONTRIBUTING.md $src/bench/README.md"
+docs="$markdown $man $src/doc/windows-readme.txt $src/doc/linux-readme.txt"
 mismatches=0
 mismatch() { printf '%s\n' "$*"; mismatches=$((mismatches + 1)); }
 
@@ -61,5 +65,49 @@ for doc in "$src/README.md" "$man"; do
     [ -n "$(numbers '[0-9]+-byte blocks?|blocks of [0-9]+ bytes' "$doc")" ] || mismatch "$doc: states no block size"
     [ -n "$(numbers 'from offset [0-9]+|first ([0-9]+|[a-z]+) bytes' "$doc")" ] || mismatch "$doc: states no kept bytes"
 done
+# Each document holds the sections that the README sends its readers to.
+headings() { sed -n 's/^#\{1,6\} //p' "$1"; }
+for wanted in "README.md|CONTRIBUTING.md" "README.md|bench/README.md" "CONTRIBUTING.md|Quick start" \
+    "CONTRIBUTING.md|Building and testing" "CONTRIBUTING.md|Fuzzing" "CONTRIBUTING.md|Layout" "bench/README.md|Benchmark"; do
+    doc=${wanted%%|*} what=${wanted#*|}
+    case $what in
+    *.md) grep -q -F "]($what)" "$src/$doc" || mismatch "$doc: no link to $what" ;;
+    *) headings "$src/$doc" | grep -q -x -F "$what" || mismatch "$doc: no section \"$what\"" ;;
+    esac
+done
+# Every link to a file of the tree, and to a heading: GitHub's anchor of a heading is its text in
+# small letters, without punctuation, with a hyphen for each space.
+anchors() { headings "$1" | tr 'A-Z' 'a-z' | sed -e 's/[^a-z0-9 _-]//g' -e 's/ /-/g'; }
+for doc in $markdown; do
+    for link in $(grep -o -E '\]\([^) ]+\)' "$doc" | sed -e 's/^](//' -e 's/)$//'); do
+        case $link in http*|mailto:*) continue ;; esac
+        file=${link%%#*} anchor=''
+        case $link in *#*) anchor=${link#*#} ;; esac
+        target=$doc
+        [ -z "$file" ] || target=$(dirname "$doc")/$file
+        [ -e "$target" ] || { mismatch "$doc: the link $link leads to no file"; continue; }
+        [ -z "$anchor" ] || anchors "$target" | grep -q -x -F "$anchor" ||
+            mismatch "$doc: the link $link leads to no heading of $(basename "$target")"
+    done
+done
+
+# The sizes that the README states for the Linux tarball and its programs, against the built
+# ones: "The tarball is about 830 KiB", "`quoxel` is about 680 KiB", "`quoxel-drop` about 1.14 MiB".
+if [ -n "$tarball" ]; then
+    unpacked=$(mktemp -d)
+    trap 'rm -rf "$unpacked"' EXIT
+    tar -xzf "$tarball" -C "$unpacked"
+    folder=$unpacked/$(basename "$tarball" .tar.gz)
+    for row in "$tarball|The tarball is about" "$folder/quoxel|\`quoxel\` is about" "$folder/quoxel-drop|\`quoxel-drop\` about"; do
+        file=${row%%|*} words=${row#*|}
+        stated=$(tr '\n' ' ' < "$src/README.md" | grep -o -E "$words +[0-9.]+ (KiB|MiB)" | head -n 1 | sed "s/^$words *//")
+        [ -n "$stated" ] || { mismatch "README.md: states no size after \"$words\""; continue; }
+        actual=$(stat -c %s "$file")
+        awk -v stated="$stated" -v actual="$actual" 'BEGIN {
+            split(stated, part, " "); bytes = part[1] * (part[2] == "MiB" ? 1048576 : 1024)
+            exit !(bytes >= actual * 0.97 && bytes <= actual * 1.03) }' ||
+            mismatch "README.md: \"$words $stated\", but $(basename "$file") has $actual bytes"
+    done
+fi
 [ "$mismatches" -eq 0 ] || fail "$mismatches mismatches between the documents and the source"
 echo "docs-test: the manual page renders, and the documents agree with quoxel.cpp"

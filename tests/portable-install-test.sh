@@ -4,10 +4,12 @@
 # and a quote, puts everything under that HOME's .local and nothing anywhere else; the desktop
 # entry and the service menus it installs validate, and their Exec lines, run as a desktop runs
 # them (konsole a stand-in that runs its -e command), convert a dropped folder whose name has a
-# space and a quote. A second install replaces the first; --uninstall leaves HOME exactly as it
-# was, a file of another's in share/applications included; a file that the script did not
-# install stops an install before it changes anything; a file changed since the install is left
-# by the uninstall, and named.
+# space and a quote. A second install replaces the first; started with no terminal in a desktop
+# session, as a file manager starts it, it shows its output in a dialog (kdialog, a stand-in
+# here). The uninstaller that the install put in share/quoxel works without the unpacked tarball
+# and leaves HOME exactly as it was, itself removed, a file of another's in share/applications
+# included; a file that the script did not install stops an install before it changes anything;
+# a file changed since the install is left by --uninstall, and named.
 set -eu
 tarball=$(readlink -f "$1")
 tests=$(cd "$(dirname "$0")" && pwd)
@@ -24,9 +26,9 @@ chmod 755 "$work"
 # No account has this id, so every file that it owns was made by the install or its programs.
 uid=$(($(od -An -N2 -tu2 /dev/urandom) + 200000))
 home="$work/the \"deck\" home"
-mkdir -p "$home/.local/share/applications" "$work/drop" "$work/bin"
+mkdir -p "$home/.local/share/applications" "$work/drop" "$work/bin" "$work/shown"
 echo '[Desktop Entry]' > "$home/.local/share/applications/another.desktop"
-chown -R "$uid:$uid" "$home" "$work/drop"
+chown -R "$uid:$uid" "$home" "$work/drop" "$work/shown"
 as_user() {
     timeout -k 5 60 setpriv --reuid="$uid" --regid="$uid" --clear-groups \
         env -i HOME="$home" PATH="$work/bin:/usr/bin:/bin" "$@" </dev/null >"$work/out" 2>&1
@@ -54,12 +56,14 @@ kservices=$prefix/share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop
 [ "$(cat "$work/files")" = "$(printf './%s\n' bin/quoxel bin/quoxel-drop share/applications/another.desktop \
     share/applications/quoxel-drop.desktop share/kio/servicemenus/quoxel-drop-servicemenu.desktop \
     share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop share/man/man1/quoxel-drop.1 share/man/man1/quoxel.1 \
-    share/quoxel/installed-files)" ] || fail "the install put in $prefix: $(cat "$work/files")"
-for f in "$prefix/bin/quoxel" "$prefix/bin/quoxel-drop" "$kio"; do
+    share/quoxel/installed-files share/quoxel/uninstall.sh)" ] || fail "the install put in $prefix: $(cat "$work/files")"
+uninstaller=$prefix/share/quoxel/uninstall.sh
+for f in "$prefix/bin/quoxel" "$prefix/bin/quoxel-drop" "$kio" "$uninstaller"; do
     [ -x "$f" ] || fail "$f is not executable"
 done
 said "installed: $prefix/bin/quoxel-drop"
 said "$prefix/bin is not on your PATH"
+said "  \"$uninstaller\""
 
 # The menus are checked as desktop files, but for their keys that only Plasma knows.
 desktop-file-validate "$entry" || fail "the installed desktop entry is not valid"
@@ -91,13 +95,28 @@ for menu in "$kio" "$kservices"; do
         fail "the service menu $menu did not convert the folder and the file: $(cat "$work/out")"
 done
 
-install
+# With no terminal but a desktop session, as when Dolphin executes it, the output is shown in a
+# dialog: a stand-in for kdialog that keeps the text it was given to show.
+printf '#!/bin/sh\n[ "$3" = --textbox ] || exit 99\ncp "$4" "%s/shown/$(date +%%s%%N)"\n' "$work" > "$work/bin/kdialog"
+chmod 755 "$work/bin/kdialog"
+shown() {  # PHRASE: the dialog showed a line that holds PHRASE
+    grep -r -q -F -- "$1" "$work/shown" || fail "the dialog did not show \"$1\"; the terminal had: $(cat "$work/out")"
+}
+install_without_terminal() { status=0; as_user env DISPLAY=:0 sh -c 'umask 002 && exec sh "$@"' sh "$install" || status=$?; }
+install_without_terminal
 ended 0
-said "installed: $entry"
-install --uninstall
+shown "installed: $entry"
+rm -f "$work/shown"/*
+
+# The uninstaller, with the unpacked tarball gone, removes everything, itself included.
+mv "$(dirname "$install")" "$work/unpacked-elsewhere"
+status=0
+as_user env DISPLAY=:0 sh "$uninstaller" || status=$?
 ended 0
-said "removed: $entry"
-[ "$(snapshot)" = "$before" ] || fail "the uninstall left HOME as: $(snapshot)"
+shown "removed: $uninstaller"
+shown "This uninstaller has removed itself."
+[ "$(snapshot)" = "$before" ] || fail "the uninstaller left HOME as: $(snapshot)"
+mv "$work/unpacked-elsewhere" "$(dirname "$install")"
 
 # A file that the script did not install stops it, and nothing is installed.
 as_user mkdir "${prefix:?}/bin"
@@ -119,5 +138,5 @@ said "changed since the install, left: $prefix/share/man/man1/quoxel.1"
 
 # Nothing of the user's anywhere but in HOME and in the folders dropped.
 find / \( -path /proc -o -path /sys \) -prune -o -uid "$uid" -print 2>/dev/null > "$work/owned" || true
-grep -v -F -e "$home" -e "$work/drop" "$work/owned" && fail "the install or its programs wrote outside HOME"
+grep -v -F -e "$home" -e "$work/drop" -e "$work/shown" "$work/owned" && fail "the install or its programs wrote outside HOME"
 echo "portable-install-test: install.sh installs, replaces, refuses and uninstalls exactly, for a user who is not root"

@@ -1,0 +1,42 @@
+#!/bin/sh
+# desktop-test.sh SOURCE_DIR: the desktop entry and Dolphin's service menu, as shipped, are valid
+# desktop files (the service menu but for the keys that only Plasma's menus have); the entry and
+# every action of the menu have an icon that the freedesktop icon naming specification lists, so
+# that every icon theme draws it; and their names say what is converted, and by what.
+set -eu
+src=$1
+. "$(dirname "$0")/common.sh"
+command -v desktop-file-validate >/dev/null || { echo "SKIP: no desktop-file-validate (desktop-file-utils)"; exit 77; }
+entry=$src/packaging/quoxel-drop.desktop
+menu=$src/packaging/quoxel-drop-servicemenu.desktop
+
+desktop-file-validate "$entry" || fail "$entry is not valid"
+desktop-file-validate "$menu" | grep -v -E 'key "(MimeType|Actions)" is present in group "Desktop Entry", but the type is "Service"' &&
+    fail "$menu is not valid"
+
+# value FILE GROUP KEY: the value of KEY in the group [GROUP] of FILE, or nothing.
+value() {
+    awk -v group="[$2]" -v key="$3=" '
+        /^\[/ { in_group = ($0 == group); next }
+        in_group && index($0, key) == 1 { print substr($0, length(key) + 1); exit }' "$1"
+}
+# Icon names of the specification's contexts that suit a program for sound files.
+standard_icons='audio-x-generic multimedia-player applications-multimedia document-save-as edit-copy'
+
+# One row per group that a desktop shows: FILE GROUP, then the words its name must hold.
+rows="$entry|Desktop Entry|WAV
+$menu|Desktop Entry|Make converted copies of WAV files (quoxel)
+$menu|Desktop Action convert|Make converted copies of WAV files (quoxel)"
+printf '%s\n' "$rows" | while IFS='|' read -r file group words; do
+    icon=$(value "$file" "$group" Icon)
+    [ -n "$icon" ] || fail "$(basename "$file") [$group] has no Icon="
+    case " $standard_icons " in *" $icon "*) ;; *) fail "$(basename "$file") [$group]: Icon=$icon is no name of the icon naming specification" ;; esac
+    name=$(value "$file" "$group" Name)
+    case $name in *"$words"*) ;; *) fail "$(basename "$file") [$group]: Name=$name does not say \"$words\"" ;; esac
+done
+# Every action that the menu lists is a group of its own, and the test above saw each one.
+for action in $(value "$menu" "Desktop Entry" Actions | tr ';' ' '); do
+    printf '%s\n' "$rows" | grep -q -F "|Desktop Action $action|" || fail "the test has no row for the action $action"
+    grep -q -x -F "[Desktop Action $action]" "$menu" || fail "the menu lists the action $action, which it does not define"
+done
+echo "desktop-test: the desktop entry and the service menu are valid, with a standard icon and a name that says what they do"
