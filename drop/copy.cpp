@@ -83,6 +83,11 @@ Outcome write_converted(Files& files, Place original, bool follow, Place tempora
     }
     // The file read is the version it was opened as only if its name still gives that version,
     // whole: a file cut short, grown, written over or replaced under its name meanwhile gives none.
+    // The name is asked, not only the open file: an editor saves by writing a new file and
+    // renaming it over the old one, and a copy of the old bytes would then stand for the new
+    // file, skipped as converted by every later drop where the sizes agree. Windows opens the
+    // original without sharing write or delete access, so that nothing can write, rename or
+    // replace it while it is read, and asks the open file alone.
     if (outcome.step == Step::done &&
         (offset != before.size || files.version(original.folder, original.name, follow, in, now) != 0 || now != before)) {
         outcome.step = Step::changed;
