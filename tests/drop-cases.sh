@@ -153,7 +153,7 @@ bad_case() {
     said_line "skipped: $(p "$bad/to copies") (a folder of converted copies)"  # through a link
     said_line 'failed: "" (an empty argument names no file or folder)'
     said_line "failed: $(p "$work/missing.wav") ($missing_text)"  # the system's text, whole
-    shorts=$(for i in $(seq 10 31); do echo "$(p "$bad/shorts/s$i.wav")"; done)
+    shorts=$(for i in $(seq 10 31); do printf '%s\n' "$(p "$bad/shorts/s$i.wav")"; done)
     # shellcheck disable=SC2086 # one path per line
     (IFS='
 '; recap_shows "shorter than 4 bytes, so there is nothing to convert" $shorts "$(p "$bad/M/nox/s.wav")")
@@ -217,9 +217,9 @@ end_case() {
     (
         IFS='
 '
-        recap_shows "shorter than 4 bytes, so there is nothing to convert" $(for i in $(seq 1 20); do echo "$(p "$e/shorts/s$i.wav")"; done)
-        recap_shows "converted holds a file where a folder of copies goes" $(for i in $(seq 1 10); do echo "$(p "$e/sub/d$i.wav")"; done)
-        recap_shows "converted holds a folder where its copy goes" $(for i in $(seq 1 10); do echo "$(p "$e/ok$i.wav")"; done)
+        recap_shows "shorter than 4 bytes, so there is nothing to convert" $(for i in $(seq 1 20); do printf '%s\n' "$(p "$e/shorts/s$i.wav")"; done)
+        recap_shows "converted holds a file where a folder of copies goes" $(for i in $(seq 1 10); do printf '%s\n' "$(p "$e/sub/d$i.wav")"; done)
+        recap_shows "converted holds a folder where its copy goes" $(for i in $(seq 1 10); do printf '%s\n' "$(p "$e/ok$i.wav")"; done)
     )
     said_line "Copies are in $(p "$e/converted")"
     said_line "460 converted, 0 skipped, 40 failed."
