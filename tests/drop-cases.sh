@@ -465,3 +465,17 @@ concurrent_case() {
     [ "$converted" -eq "$2" ] || fail "$1 drops at once converted $converted files, not $2"
     (cd "$expect" && copies_exact $(find . -type f))
 }
+
+# nothing_case WAY ARG...: started with nothing to convert, as from a menu or by a double click,
+# with the platform's ARGs: it says so, how to give it files (WAY, the words for its file
+# manager) and where the copies go, with no wait where no one can press Enter; status 0.
+nothing_case() {
+    way=$1
+    shift
+    drop "$@"
+    ended 0
+    said_line "Nothing to convert: no file or folder was given."
+    said "$way"
+    said 'The copies go to a folder "converted" beside what was given'
+    ! grep -qE '^usage|Press Enter' "$work/out" || fail "usage, or a wait with no one to press Enter: $(cat "$work/out")"
+}

@@ -389,6 +389,7 @@ drop --bogus "$dir" && ended 1 && said_line "quoxel-drop: unknown option --bogus
 mkdir "$work/-dash" && head -c 3000 /dev/urandom >"$work/-dash/d.wav"
 (cd "$work" && drop -- -dash && echo "$status" >"$work/status")
 status=$(cat "$work/status") && ended 0 && [ -f "$work/-dash/converted/d.wav" ] || fail "a folder named -dash after --"
+nothing_case "right-click a folder or WAV files in Dolphin" --wait
 drop --wait "$dir" && ended 0  # no terminal: no wait
 ! grep -q 'Press Enter' "$work/out" || fail "waited without a terminal"
 if command -v script >/dev/null; then
@@ -397,6 +398,9 @@ if command -v script >/dev/null; then
     (sleep 2 && printf '\n') | timeout -k 5 30 script -qec "'$drop_program' --wait '$dir'" /dev/null >"$work/out" 2>&1 ||
         fail "the wait for Enter: $(cat "$work/out")"
     said "Press Enter to close this window."
+    printf '\n' | timeout -k 5 30 script -qec "'$drop_program' --wait" /dev/null >"$work/out" 2>&1 ||
+        fail "nothing to convert, in a terminal: $(cat "$work/out")"
+    said "Nothing to convert: no file or folder was given." && said "Press Enter to close this window."
     timeout -k 5 30 script -qec "'$drop_program' '$dir'" /dev/null </dev/null >"$work/out" 2>&1 || fail "$(cat "$work/out")"
     ! grep -q 'Press Enter' "$work/out" || fail "waited without --wait"
 else
