@@ -241,6 +241,9 @@ words_case() {
     said_line "Found 1 file in 1 folder (not named .wav, converted as asked)."
     numbered_line "converted: $(p "$w/notes.txt") (not named .wav; converted as asked)"
     said_line "Copies are in $(p "$w/converted")"
+    drop "$(p "$w/notes.txt")"  # its copy there already: still where the copies are
+    ended 0
+    said_line "Copies are in $(p "$w/converted")"
     drop "$(p "$w/empty")"
     ended 1
     said_line "Found no WAV file; 1 path is skipped or failed."
