@@ -93,8 +93,19 @@ ln -s ../b.wav "$dir/converted/a.wav" && ln -s nowhere "$dir/converted/b.wav" &&
 : >"$dir/converted/d.wav" && head -c 1500 "$expect/e.wav" >"$dir/converted/e.wav"
 head -c 3000 /dev/zero >"$dir/converted/f.wav"  # what it holds is not asked
 chmod 600 "$dir/c.wav"
+sockets=no
+if command -v python3 >/dev/null; then
+    add_file g.wav 3000
+    python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$dir/converted/g.wav" && sockets=yes
+fi
 drop "$dir"
 ended 1
+if [ "$sockets" = yes ]; then
+    numbered_line "failed: $dir/g.wav (converted/g.wav is a socket, not a converted copy; it stays as it is)"
+    [ -S "$dir/converted/g.wav" ] || fail "the socket at a copy's name changed"
+else
+    echo "drop-linux-test: no python3 to make a socket, so a socket at a copy's name is not tried"
+fi
 numbered_line "failed: $dir/sub/x.wav (converted/sub is a link, not a folder)"
 for f in a b; do numbered_line "failed: $dir/$f.wav (converted/$f.wav is a link, not a converted copy; it stays as it is)"; done
 numbered_line "failed: $dir/c.wav (converted/c.wav is a FIFO, not a converted copy; it stays as it is)"
@@ -135,6 +146,11 @@ if command -v strace >/dev/null; then
              END { print renamed + 0 }' "$thread" || fail "a copy took its name before it was on the disk"
     done | awk '{ n += $1 } END { print n }')
     [ "$renamed" -eq 60 ] || fail "$renamed renames of temporary copies traced, not 60"
+    # The copies of a run of jobs are flushed together, and a run of small files holds far fewer
+    # bytes than a run writes before it flushes: a flush for each run, and one at the end.
+    per_run=$(sed -n 's/^constexpr std::size_t jobs_per_run = \([0-9]*\);/\1/p' "$(dirname "$0")/../drop/convert.cpp")
+    flushes=$(cat "$work"/trace/t.* | grep -c '^syncfs(' || true)
+    [ "$flushes" -le $(((60 + per_run - 1) / per_run + 1)) ] || fail "$flushes flushes of the file system for 60 copies"
 else
     echo "drop-linux-test: no strace, so the order of the flushes and the renames is not checked"
 fi
@@ -204,6 +220,8 @@ status=$(cat "$work/status")
 ended 0
 [ ! -e "$dir/sub/converted" ] || fail "b.wav converted twice, also into sub/converted"
 copies_exact ./a.wav ./sub/b.wav ./sub/c.wav
+(cd "$dir/sub" && drop nothere.wav)  # a name that is not there, named by its whole path
+said_line "failed: $dir/sub/nothere.wav ($missing_text)"
 drop "$dir/" "$dir/./sub/../sub/b.wav"
 found "3 WAV files in 2 folders"
 said_line "0 converted, 3 skipped, 0 failed."
@@ -237,9 +255,25 @@ timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_pro
 fds=$(cat "$work/fds")
 timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" <&- >&- 2>&- || true
 [ "$(cat "$work/fds")" -eq "$fds" ] || fail "closed descriptors: $(cat "$work/fds") open at the end, not $fds"
+# A drop that held folders and made copies ends with what a drop that found nothing ends with.
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$work/nothing here" \
+    </dev/null >/dev/null 2>&1 || true
+rm -rf "$dir/converted"
+nothing=$(cat "$work/fds")
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >/dev/null 2>&1 || true
+[ "$(cat "$work/fds")" -eq "$nothing" ] || fail "a drop ends with $(cat "$work/fds") descriptors open, not $nothing"
 
 full_case
 said "] failed: $dir/big.wav (cannot write the copy: File too large)"
+# A temporary copy that cannot be removed after its write failed stays, and its line says why,
+# with the removal's own error; the next drop removes it and says so.
+(trap '' XFSZ && ulimit -S -f 1024 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=unlinkat:1:EACCES \
+    "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || true)
+grep -qE "^\[1/1\] failed: $dir/big\.wav \(cannot write the copy: File too large; the temporary copy $dir/converted/quoxel-[0-9]+-[0-9]+\.tmp stays: Permission denied\)$" \
+    "$work/out" || fail "a temporary copy that stays: $(cat "$work/out")"
+drop "$dir"
+said "removed: $dir/converted/quoxel-"
+no_leftovers "$dir"
 
 killed_case
 
@@ -350,6 +384,18 @@ for call in openat read write close mkdirat flock syncfs renameat2; do
         esac
     done
     [ "$failed" -gt 0 ] || fail "no failure of $call is reported"
+done
+# A fault's own words: the error of the call that failed, at the step it failed (here the
+# second mkdirat, of converted/sub, and the lock).
+for fault in "mkdirat:2:EIO|\\[[12]/2\\] failed: $dir/sub/b\\.wav \\(cannot make the folder converted/sub: Input/output error\\)" \
+    "flock:1:ENOLCK|\\[[12]/2\\] failed: $dir/a\\.wav \\(cannot lock $dir/converted/quoxel-[0-9]+\\.lock: No locks available\\)"; do
+    rm -rf "$dir/converted"
+    status=0
+    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="${fault%%|*}" QUOXEL_DROP_THREADS=1 "$drop_program" "$dir" \
+        </dev/null >"$work/out" 2>&1 || status=$?
+    ended 1
+    grep -qxE "${fault#*|}" "$work/out" || fail "${fault%%|*}: $(cat "$work/out")"
+    no_leftovers "$dir"
 done
 # An interrupted call (a signal on a FUSE or network mount) is made again: once, and on every call
 # of the run.
