@@ -1,7 +1,7 @@
 #!/bin/sh
 # desktop-test.sh SOURCE_DIR: the desktop entry and Dolphin's service menu, as shipped, are valid
 # desktop files (the service menu but for the keys that only Plasma's menus have); the entry and
-# every action of the menu have an icon that the freedesktop icon naming specification lists, so
+# every action of the menu have an icon that freedesktop's standard icon names list, so
 # that every icon theme draws it; and their names say what is converted, and by what.
 set -eu
 src=$1
@@ -20,7 +20,7 @@ value() {
         /^\[/ { in_group = ($0 == group); next }
         in_group && index($0, key) == 1 { print substr($0, length(key) + 1); exit }' "$1"
 }
-# Icon names of the specification's contexts that suit a program for sound files.
+# Standard icon names of the contexts that suit a program for sound files.
 standard_icons='audio-x-generic multimedia-player applications-multimedia document-save-as edit-copy'
 
 # One row per group that a desktop shows: FILE GROUP, then the words its name must hold.
@@ -30,7 +30,7 @@ $menu|Desktop Action convert|Make converted copies of WAV files (quoxel)"
 printf '%s\n' "$rows" | while IFS='|' read -r file group words; do
     icon=$(value "$file" "$group" Icon)
     [ -n "$icon" ] || fail "$(basename "$file") [$group] has no Icon="
-    case " $standard_icons " in *" $icon "*) ;; *) fail "$(basename "$file") [$group]: Icon=$icon is no name of the icon naming specification" ;; esac
+    case " $standard_icons " in *" $icon "*) ;; *) fail "$(basename "$file") [$group]: Icon=$icon is no standard freedesktop icon name" ;; esac
     name=$(value "$file" "$group" Name)
     case $name in *"$words"*) ;; *) fail "$(basename "$file") [$group]: Name=$name does not say \"$words\"" ;; esac
 done
