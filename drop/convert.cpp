@@ -1,12 +1,11 @@
-// Converting copies, the same on every platform: the folders of copies made ready, then runs of
-// jobs on a few threads, each job (its copy's name already taken, something else in its place,
-// the case twins, the mirror folders, the temporary copy) ended with its numbered line. Every
+// Converting copies, the same on every platform: runs of jobs on a few threads, each job (where
+// its link leads, its copy's name already taken, something else in its place, the case twins,
+// the mirror folders, the temporary copy) ended with its verdict and its numbered line. Every
 // call names a file in a folder the drop holds: the folder of the original, opened beneath the
 // folder given and found to be the one the walk listed, and the copy's folder, opened beneath
 // the folder of copies, through no link. A copy takes its name only once its bytes are on the
-// disk. A drop marks each folder of copies it uses with a lock that it holds while it runs; the
-// lock of a drop that was killed is held no more, so the next drop tells that drop's temporary
-// copies from those of a drop still at work, and removes them.
+// disk, and carries its original's time of writing, which tells the next drop whether the
+// original changed since.
 #include "convert.hpp"
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "copies.hpp"
 #include "output.hpp"
 #include "paths.hpp"
 #include "system.hpp"
@@ -34,27 +34,16 @@ enum class Verdict { converted, skipped, failed, not_done };
 struct Ended {
     Verdict verdict;
     Path why;
-    bool plain_wav = false;     // converted from a plain WAV file
-    std::vector<Path> made{};  // the folders below its folder of copies that its job made
-    Path cause{};               // of a failure: its why without the paths, shared by the files it failed
-    bool has_copy = false;      // converted, or its copy was there already
+    bool plain_wav = false;    // converted from a plain WAV file
+    std::vector<Made> made{};  // the folders below its folder of copies that its job made
+    Path cause{};              // of a failure: its why without the paths, shared by the files it failed
+    bool has_copy = false;     // converted, or its copy was there already
 };
 
 // A failure's verdict, `why` its line's words and `cause` the same without its paths.
-Ended failed(Path why, Path cause, std::vector<Path> made = {}) {
+Ended failed(Path why, Path cause, std::vector<Made> made = {}) {
     return {Verdict::failed, std::move(why), false, std::move(made), std::move(cause)};
 }
-
-// The folder of converted copies of a top that this drop has made ready: leftovers removed, and
-// its lock held until the drop ends; or why it cannot be used.
-struct Copies {
-    Folder folder;
-    bool ready = false;  // made ready: it holds copies of this drop
-    bool made = false;   // made by this drop
-    Lock lock;
-    Path problem;
-    Path cause;  // of the problem, without its paths
-};
 
 // The flushes of one folder of copies, shared by the threads: a thread whose copies are written
 // waits for the next flush that starts after it asks, or starts it, so that threads that finish
@@ -107,7 +96,8 @@ struct Session {
     std::vector<bool> received;  // of each top: whether its folder of copies holds a copy of a job
     std::optional<Path> title;  // the console window's title before the drop
     Path progress;              // of the job that ended last: "[12/3000] "
-    std::vector<std::pair<std::uint32_t, Path>> made;  // folders this drop made below which top's copies
+    std::vector<Made> made;     // folders this drop made below the folders of copies
+    std::vector<Identity> copies_found;  // every folder of copies, whose files no link may give
 };
 
 // Ends `job` with its numbered line.
@@ -140,7 +130,7 @@ void end(Session& session, const Job& job, Ended& ended) {
     session.progress = progress;
     std::uint32_t const top = source_of(session.work, job).top;
     if (ended.has_copy) session.received[top] = true;
-    for (Path& folder : ended.made) session.made.emplace_back(top, std::move(folder));
+    for (Made& folder : ended.made) session.made.push_back(std::move(folder));
 }
 
 // After each batch of ended jobs: their lines are written in one piece, and the window's title
@@ -152,20 +142,6 @@ void after_batch(Session& session) {
 
 // A path inside a folder of copies as a line names it: "converted/sub/x.wav".
 Path shown_in_copies(PathView relative) { return join(text("converted"), readable(relative)); }
-
-// What is at a name, for a line that says so: "a file", "a link".
-std::string_view kind_words(Found::Kind kind) {
-    switch (kind) {
-    case Found::Kind::file: return "a file";
-    case Found::Kind::folder: return "a folder";
-    case Found::Kind::link: return "a link";
-    case Found::Kind::fifo: return "a FIFO";
-    case Found::Kind::socket: return "a socket";
-    case Found::Kind::device: return "a device";
-    case Found::Kind::missing: break;
-    }
-    return "nothing";
-}
 
 // The verdict on a job whose copy's name is taken by a file of its original's size; and, whatever
 // its size, by the copy of the job's case twin, which is never made again in its place. A case
@@ -201,90 +177,11 @@ Ended not_a_folder(PathView shown, const Below& below) {
                   text("cannot open a folder in converted: ") + system_text(below.error));
 }
 
-// Removes from the folder of copies `copies` (a line names it `shown`) the temporary copies and
-// locks of drops that ended before their work, each temporary copy named in a line, in the order
-// of their names. Returns the number of temporary copies removed.
-std::size_t remove_leftovers(const Folder& copies) {
-    std::vector<Path> temporaries, locks;
-    for (Path& name : names_in(copies)) {
-        if (temporary_owner(PathView(name))) temporaries.push_back(std::move(name));
-        else if (lock_owner(PathView(name))) locks.push_back(std::move(name));
-    }
-    std::sort(temporaries.begin(), temporaries.end());  // the same order on every file system
-    std::size_t removed = 0;
-    for (const Path& name : temporaries) {
-        if (at_work(copies, *temporary_owner(PathView(name)))) continue;
-        if (remove_file(copies, name)) {
-            say(text("removed: ") + readable(join(copies.path, name)) +
-                text(" (a temporary copy left by a drop that was closed or stopped)"));
-            ++removed;
-        }
-    }
-    for (const Path& name : locks) at_work(copies, *lock_owner(PathView(name)));
-    return removed;
-}
-
-// Makes the folder of copies of `top` ready for this drop: made if needed, never where it leads
-// into the folder it is in or to a folder above it, cleared of leftovers, and locked while this
-// drop is at work in it.
-Copies make_ready(Session& session, const Top& top) {
-    Copies copies;
-    copies.ready = true;
-    Path const name = text("converted");
-    Path const shown = join(top.folder.path, name);
-    Found found;
-    Error error = top.copies_by_link ? 0 : make_folder(top.folder, name, copies.made);
-    if (error == 0) error = find(top.folder, name, found);
-    if (error == 0) error = open_folder(top.folder, name, top.copies_by_link, copies.folder);
-    if (error != 0) {
-        bool const other = found.kind != Found::Kind::missing && found.kind != Found::Kind::folder;
-        Path const what = text(" is ") + text(kind_words(found.kind)) + text(", not a folder");
-        copies.problem = other ? readable(shown) + what
-                               : text("cannot make the folder ") + readable(shown) + text(": ") + system_text(error);
-        copies.cause = other ? text("converted") + what : text("cannot make the folder converted: ") + system_text(error);
-        return copies;
-    }
-    // A link that the user made to keep the copies elsewhere, or a mount point, is followed; but
-    // never into the folders being converted, where the next drop would take the copies for
-    // originals, nor to a folder that holds them. Asked of where both really are, since not
-    // every system says which folder is a link.
-    Path const real = real_path(copies.folder), real_top = real_path(top.folder);
-    bool const in_place = !real.empty() && parent(PathView(real)) == PathView(real_top) &&
-                          is_converted_folder(last_component(PathView(real)));
-    if (!in_place && (real.empty() || real_top.empty() ? found.kind == Found::Kind::link
-                                                        : below_or_at(real, real_top) || below_or_at(real_top, real))) {
-        bool const inside = below_or_at(real, real_top);
-        copies.problem = readable(shown) + text(" leads to ") + (real.empty() ? text("a folder the system cannot name") : readable(real)) +
-                         text(inside ? ", inside the folder it is in, where copies would be taken for originals"
-                                     : ", which holds the folder it is in") +
-                         text("; no copy is made there");
-        copies.cause = text(inside ? "converted leads inside the folder it is in; no copy is made there"
-                                   : "converted leads to a folder that holds the folder it is in; no copy is made there");
-        close_folder(copies.folder);
-        return copies;
-    }
-    session.counts.removed += remove_leftovers(copies.folder);
-    copies.lock = lock_folder(copies.folder, session.process_id);
-    Path const because = copies.lock.error == 0 ? Path() : text(": ") + system_text(copies.lock.error);
-    switch (copies.lock.failed) {
-    case Lock::Failed::none: break;
-    case Lock::Failed::create:
-        copies.problem = text("cannot write in ") + readable(shown) + because;
-        copies.cause = text("cannot write in converted") + because;
-        break;
-    case Lock::Failed::hold:
-        copies.problem = text("cannot lock ") + readable(join(shown, lock_name<Path::value_type>(session.process_id))) +
-                         because;
-        copies.cause = text("cannot lock converted") + because;
-        break;
-    }
-    return copies;
-}
-
-// The copy of a job that failed at `outcome`'s step, with the system's texts.
+// The copy of a job that failed at `outcome`, with the system's texts.
 Ended failure(const Outcome& outcome, const Folder& copies, const Path& temporary) {
+    using Step = Outcome::Step;
     Path cause = text(step_words(outcome.step));
-    if (outcome.step != Outcome::Step::too_short && outcome.step != Outcome::Step::changed) {
+    if (outcome.step != Step::too_short && outcome.step != Step::changed && outcome.step != Step::busy) {
         cause += text(": ") + system_text(outcome.error);
     }
     Path why = cause;
@@ -314,7 +211,6 @@ Ended verdict(const Job& job, const Folder& copies, const Path& copy, const Outc
         return converted;
     }
     case Outcome::Step::stopped: return {Verdict::not_done, text("stopped; no copy kept")};
-    case Outcome::Step::inside_copies: return {Verdict::skipped, text("a link to a converted copy")};
     case Outcome::Step::not_regular: return {Verdict::skipped, text("not a regular file")};
     case Outcome::Step::taken: return already(job, copies, copy);  // made meanwhile: by a case twin, or another drop
     default: return failure(outcome, copies, temporary);
@@ -330,7 +226,7 @@ struct Written {
     std::size_t mirror;  // its copy's folder, in Run::mirrors
     bool replace;
     Path again;  // what the copy it replaces was
-    std::vector<Path> made;
+    std::vector<Made> made;
 };
 
 // What a run of jobs on one thread holds: the folder of the originals at work, the folders of
@@ -347,7 +243,7 @@ struct Run {
     bool own_original = false;
     Path problem{};            // why the jobs of that source fail
     Path cause{};              // the same without its paths
-    std::vector<Path> made{};  // the folders that opening its copies' folder made, for its next job
+    std::vector<Made> made{};  // the folders that opening its copies' folder made, for its next job
     std::vector<Folder> mirrors{};
     std::vector<bool> own_mirror{};  // false for a folder of copies itself, which the drop holds
     std::vector<Written> written{};
@@ -405,7 +301,8 @@ void let_go(Run& run) {
 }
 
 // Opens the folders of `job`'s source: its original's, found to be the folder that the walk
-// listed, and its copy's, made where it is missing; or says in `problem` why its jobs fail.
+// listed, and its copy's, made where it is missing, each folder of it with the permission bits
+// of its original; or says in `problem` why its jobs fail.
 void hold(Run& run, const Job& job) {
     const Work& work = run.session.work;
     // A run of files from many folders holds few of their copies' folders at once: the copies
@@ -423,11 +320,12 @@ void hold(Run& run, const Job& job) {
         run.cause = copies.cause;
         return;
     }
+    std::vector<std::uint32_t> modes;
     if (source.relative.empty()) {
         run.original = top.folder;
     } else {
         Path const shown = readable(join(top.folder.path, source.relative));
-        Below const below = open_below(top.folder, source.relative, run.original);
+        Below const below = open_below(top.folder, source.relative, run.original, nullptr, &modes);
         if (below.error != 0) {
             // Found as a folder, or not found at all: the system's text says why it cannot be opened.
             Path const at = readable(join(top.folder.path, PathView(source.relative).substr(0, below.end)));
@@ -448,6 +346,7 @@ void hold(Run& run, const Job& job) {
             run.cause = text("its folder changed during the drop");
             return;
         }
+        ask_file_system(run.original);
     }
     if (source.relative.empty()) {
         run.mirrors.push_back(copies.folder);
@@ -455,7 +354,13 @@ void hold(Run& run, const Job& job) {
         return;
     }
     Folder mirror;
-    Below const below = open_below(copies.folder, source.relative, mirror, &run.made);
+    std::vector<Path> made;
+    Below const below = open_below(copies.folder, source.relative, mirror, &made, &modes);
+    for (Path& relative : made) {
+        std::size_t const depth = static_cast<std::size_t>(
+            std::count(relative.begin(), relative.end(), separator<Path::value_type>));
+        run.made.push_back({source.top, std::move(relative), depth < modes.size() ? modes[depth] : 0777U});
+    }
     if (below.error != 0) {
         Ended const not_one = not_a_folder(shown_in_copies(PathView(source.relative).substr(0, below.end)), below);
         run.problem = not_one.why;
@@ -466,57 +371,118 @@ void hold(Run& run, const Job& job) {
     run.own_mirror.push_back(true);
 }
 
+// The original of a job that is a link: what the link leads to, held in `target`, where it leads
+// beneath its top (anywhere, for a file given by name) and to no copy; or the verdict on the job
+// where it does not.
+std::optional<Ended> follow(Run& run, const Job& job, Folder& target, Path& name) {
+    const Top& top = run.session.work.tops[source_of(run.session.work, job).top];
+    Link link = judge_link(run.session.copies_found, top, run.original, job.name, job.given);
+    target = link.followed.folder;
+    name = link.followed.name;
+    switch (link.where) {
+    case Link::Where::file: return std::nullopt;
+    case Link::Where::broken:
+        if (link.error == 0) return std::nullopt;  // nothing there: the open says so
+        close_folder(target);
+        return failed(text("cannot follow its link: ") + system_text(link.error),
+                      text("cannot follow its link: ") + system_text(link.error));
+    case Link::Where::folder:
+    case Link::Where::other:
+    case Link::Where::outside:
+    case Link::Where::copies: break;
+    }
+    close_folder(target);
+    if (link.where == Link::Where::folder) return Ended{Verdict::skipped, text("a link to a folder, not a regular file")};
+    return Ended{Verdict::skipped, link_words(link)};
+}
+
 // Converts the copy of the job `index`, or ends it with why not.
 void run_job(Run& run, std::size_t index) {
     const Work& work = run.session.work;
     const Job& job = work.jobs[index];
     if (job.source != run.source) hold(run, job);
-    std::vector<Path> made = std::move(run.made);
+    std::vector<Made> made = std::move(run.made);
     run.made.clear();
     if (!run.problem.empty()) return end_job(run, index, failed(run.problem, run.cause, std::move(made)));
     std::uint32_t const top = work.sources[job.source].top;
-    const Folder& copies = run.session.copies[top].folder;
+    const Copies& copies = run.session.copies[top];
     const Folder& mirror = run.mirrors.back();
     Path const copy = copy_path(work, job);
 
-    // What holds the copy's name already: a copy of the original's size is one; another file is
-    // made again, as what a power cut or a full disk left; anything else stays, and is named.
+    // A link is followed by hand; what it leads to is the original, held for this job alone.
+    Folder target;
+    Path target_name;
+    if (job.link) {
+        if (std::optional<Ended> refused = follow(run, job, target, target_name)) {
+            refused->made = std::move(made);
+            return end_job(run, index, std::move(*refused));
+        }
+    }
+    const Folder& from = job.link ? target : run.original;
+    const Path& name = job.link ? target_name : job.name;
+    const auto end_here = [&](Ended ended) {
+        close_folder(target);
+        ended.made = std::move(made);
+        end_job(run, index, std::move(ended));
+    };
+
+    // What holds the copy's name already: a copy of the same size and time of writing as its
+    // original is one; one whose original was written since is made again; one that differs
+    // otherwise is read once, and kept where it is no exact copy nor one cut short (its user's
+    // work); anything else stays, and is named.
     Found found;
     bool replace = false;
     Path again;
     if (Error const error = find(mirror, job.name, found)) {
-        return end_job(run, index, failed(text("cannot look for ") + shown_in_copies(copy) + text(": ") + system_text(error),
-                                          text("cannot look for its copy: ") + system_text(error), std::move(made)));
+        return end_here(failed(text("cannot look for ") + shown_in_copies(copy) + text(": ") + system_text(error),
+                               text("cannot look for its copy: ") + system_text(error)));
     }
     if (found.kind == Found::Kind::file) {
-        if (std::optional<Ended> twins = twins_copy(job, copies, copy)) {
-            twins->made = std::move(made);
-            return end_job(run, index, std::move(*twins));
-        }
+        if (std::optional<Ended> twins = twins_copy(job, copies.folder, copy)) return end_here(std::move(*twins));
         Version original;
-        if (Error const error = run.files.version(run.original, job.name, job.link, no_handle, original)) {
+        if (Error const error = run.files.version(from, name, no_handle, original)) {
             Path const why = text(step_words(Outcome::Step::open)) + text(": ") + system_text(error);
-            return end_job(run, index, failed(why, why, std::move(made)));
+            return end_here(failed(why, why));
         }
-        if (original.size == found.size) return end_job(run, index, already(job, copies, copy));
-        replace = true;
-        again = text(copy_again(found.size, original.size));
+        switch (standing(original, found.size, found.written, copies.window)) {
+        case Standing::same: return end_here(already(job, copies.folder, copy));
+        case Standing::older:
+            replace = true;
+            again = text(found.size != original.size ? copy_again(found.size, original.size) : newer_again());
+            break;
+        case Standing::unsure:
+        {
+            Checked const checked = check_copy(run.files, {from, name}, {mirror, job.name}, run.buffer, run.stop);
+            if (checked.step != Outcome::Step::done) {
+                Outcome outcome{checked.step, checked.error};
+                return end_here(verdict(job, copies.folder, copy, outcome, Path(), Path()));
+            }
+            if (checked.match == Match::exact) return end_here(already(job, copies.folder, copy));
+            if (checked.match == Match::other) {
+                Ended kept{Verdict::skipped, shown_in_copies(copy) + text(" was changed after it was made; it stays as it is")};
+                kept.has_copy = true;
+                return end_here(std::move(kept));
+            }
+            replace = true;
+            again = text(copy_again(found.size, checked.original.size));
+            break;
+        }
+        }
     } else if (found.kind != Found::Kind::missing) {
         bool const folder = found.kind == Found::Kind::folder;
-        return end_job(run, index,
-                       failed(shown_in_copies(copy) + text(" is ") + text(kind_words(found.kind)) +
-                                  text(folder ? ", not a converted copy" : ", not a converted copy; it stays as it is"),
-                              text("converted holds ") + text(kind_words(found.kind)) +
-                                  text(folder ? " where its copy goes" : " where its copy goes; it stays as it is"),
-                              std::move(made)));
+        return end_here(failed(shown_in_copies(copy) + text(" is ") + text(kind_words(found.kind)) +
+                                   text(folder ? ", not a converted copy" : ", not a converted copy; it stays as it is"),
+                               text("converted holds ") + text(kind_words(found.kind)) +
+                                   text(folder ? " where its copy goes" : " where its copy goes; it stays as it is")));
     }
 
     // The copy is made in the top folder of copies, on the file system of every copy below it,
     // under a name that no file of the tree has: the process id and a number make it unique.
     Path temporary = temporary_name<Path::value_type>(run.session.process_id, ++run.session.copies_made);
-    Outcome outcome = write_converted(run.files, {run.original, job.name}, job.link, {copies, temporary}, run.buffer, run.stop);
+    Outcome outcome = write_converted(run.files, {from, name}, {copies.folder, temporary}, run.buffer, run.stop);
+    close_folder(target);
     if (outcome.step != Outcome::Step::done) {
-        Ended ended = verdict(job, copies, copy, outcome, temporary, again);
+        Ended ended = verdict(job, copies.folder, copy, outcome, temporary, again);
         ended.made = std::move(made);
         return end_job(run, index, std::move(ended));
     }
@@ -549,68 +515,25 @@ void prepare_folders(Session& session) {
     const Work& work = session.work;
     session.copies.resize(work.tops.size());
     session.flushes = std::vector<Flushes>(work.tops.size());
+    session.copies_found = work.copies;
     for (const Job& job : work.jobs) {
         std::uint32_t const top = source_of(work, job).top;
-        if (!session.copies[top].ready) session.copies[top] = make_ready(session, work.tops[top]);
+        if (session.copies[top].ready) continue;
+        session.copies[top] = make_ready(work.tops[top], session.process_id, session.counts.removed);
+        if (Identity identity; session.copies[top].problem.empty() && identity_of(session.copies[top].folder, identity) == 0) {
+            session.copies_found.push_back(identity);
+        }
     }
     for (const Met& met : work.met) {
         if (met.relative.empty() && session.copies[met.top].ready) continue;  // its top's own
-        const Top& top = work.tops[met.top];
-        Folder parent, copies;
-        bool const below = !met.relative.empty();
-        if (below && open_below(top.folder, met.relative, parent).error != 0) continue;
-        if (open_folder(below ? parent : top.folder, met.name, true, copies) == 0) {
-            session.counts.removed += remove_leftovers(copies);
-            close_folder(copies);
-        }
-        if (below) close_folder(parent);
+        session.counts.removed += clear(work, met);
     }
 }
 
-// Whether a drop other than this one is at work in the folder of copies `copies`.
-bool others_at_work(const Session& session, const Folder& copies) {
-    for (const Path& name : names_in(copies)) {
-        std::optional<std::uint32_t> const owner = lock_owner(PathView(name));
-        if (owner && *owner != session.process_id && at_work(copies, *owner)) return true;
-    }
-    return false;
-}
-
-// Removes each folder that this drop made and that holds nothing at its end, the deepest first,
-// such as the folder of a file whose copy failed, and a folder of copies that holds no copy; not
-// in a folder of copies where another drop is at work, which may be about to give a copy its name
-// there. A folder that was there before the drop is never removed.
-void remove_empty_folders(Session& session) {
-    std::stable_sort(session.made.begin(), session.made.end(),
-                     [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
-    std::vector<std::optional<bool>> alone(session.copies.size());  // asked once per folder of copies
-    const auto by_us = [&](std::uint32_t top) {
-        const Copies& copies = session.copies[top];
-        if (!alone[top]) alone[top] = copies.problem.empty() && !others_at_work(session, copies.folder);
-        return *alone[top];
-    };
-    for (const auto& [top, relative] : session.made) {
-        if (!by_us(top)) continue;
-        PathView const folder = relative, above = parent(folder);
-        Folder held;
-        bool const deeper = above.size() != 0 && above != folder;
-        if (deeper && open_below(session.copies[top].folder, above, held).error != 0) continue;
-        remove_folder(deeper ? held : session.copies[top].folder, Path(last_component(folder)));
-        if (deeper) close_folder(held);
-    }
-    for (std::uint32_t top = 0; top < session.copies.size(); ++top) {
-        Copies& copies = session.copies[top];
-        if (!copies.ready) continue;
-        if (copies.problem.empty()) {
-            // What was renamed into it on the disk too, as far as its file system flushes all at once.
-            system_files().flush_all(copies.folder);
-            unlock_folder(copies.folder, session.process_id, copies.lock);
-        }
-        close_folder(copies.folder);
-        // Another drop at work there holds its lock file in it: only an empty one goes.
-        if (copies.made) remove_folder(session.work.tops[top].folder, text("converted"));
-    }
-}
+// The threads that a run may have for want of descriptors: each holds its original's folder, the
+// folders of the copies it writes, the files it reads and writes, and the folders on the way of
+// a link it follows.
+constexpr std::size_t descriptors_per_thread = held_mirrors + 8;
 
 }  // namespace
 
@@ -618,13 +541,19 @@ std::size_t threads_at_work(const Work& work, std::size_t threads) {
     std::size_t const twins = static_cast<std::size_t>(
         std::count_if(work.jobs.begin(), work.jobs.end(), [](const Job& job) { return job.case_twin; }));
     std::size_t const most = std::max(twins, work.jobs.size() - twins);
-    return std::min(threads, (most + jobs_per_run - 1) / jobs_per_run);
+    // Where descriptors are few, fewer threads: no file may fail for want of one that a single
+    // thread would have had. The folders of copies and their locks are still to be opened, and
+    // the calling thread keeps a few for itself.
+    std::size_t const tops = work.tops.size(), left = descriptors_left();
+    std::size_t const spare = left > 2 * tops + 4 ? left - 2 * tops - 4 : 0;
+    std::size_t const fit = std::max<std::size_t>(1, spare / descriptors_per_thread);
+    return std::min({threads, fit, (most + jobs_per_run - 1) / jobs_per_run});
 }
 
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
              std::vector<Failure>& failures, std::vector<Path>& copies_in) {
     Session session{work, process_id(), 0, {}, {}, 0, work.jobs.size(), counts, failures,
-                    std::vector<bool>(work.tops.size()), console_title(), {}, {}};
+                    std::vector<bool>(work.tops.size()), console_title(), {}, {}, {}};
     prepare_folders(session);
     flush_lines();
     // The case twins after all other jobs, so that the copy of the first of each pair exists when
@@ -645,7 +574,7 @@ void convert(const Work& work, std::size_t threads, const std::atomic<bool>& sto
             [&](std::size_t i, Ended& ended) { end(session, work.jobs[i], ended); }, [&] { after_batch(session); });
         counts.not_done += phase.size() - ran;
     }
-    remove_empty_folders(session);
+    end_copies(work, session.copies, session.made, session.process_id);
     if (session.title) set_console_title(*session.title);
     for (std::uint32_t top = 0; top < work.tops.size(); ++top) {
         if (session.received[top]) copies_in.push_back(readable(join(work.tops[top].folder.path, text("converted"))));

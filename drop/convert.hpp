@@ -31,7 +31,7 @@ void convert(const Work& work, std::size_t threads, const std::atomic<bool>& sto
              std::vector<Failure>& failures, std::vector<Path>& copies_in);
 
 // The threads that convert the copies of `work` at once, at most `threads`: those that have runs
-// of jobs to take.
+// of jobs to take, and no more than the descriptors left allow.
 std::size_t threads_at_work(const Work& work, std::size_t threads);
 
 }  // namespace drop

@@ -28,32 +28,54 @@ Error fill(Files& files, Handle file, std::span<std::uint8_t> buffer, std::uint6
 
 }  // namespace
 
-Outcome write_converted(Files& files, Place original, bool follow, Place temporary, std::span<std::uint8_t> buffer,
+namespace {
+
+// Opens the original in `place` for reading: 0, or the step that refuses it with its error.
+Outcome::Step open_original(Files& files, Place place, Handle& file, Opened& opened, Error& error) {
+    using Step = Outcome::Step;
+    if ((error = files.open(place.folder, place.name, false, file, opened)) != 0) {
+        return files.busy(error) ? Step::busy : Step::open;
+    }
+    if (opened.regular) return Step::done;
+    files.close(file);
+    return Step::not_regular;
+}
+
+// Whether the file read from `place`, open as `file` and opened as `opened`, is still the one
+// version it was opened as: its lease unbroken; or, where no lease holds it, its name still
+// giving that version. The name is asked, not only the open file: an editor saves by writing a
+// new file and renaming it over the old one. Windows opens the original without sharing write
+// or delete access, so that nothing can write, rename or replace it while it is read, and asks
+// the open file alone.
+bool unchanged(Files& files, Place place, Handle file, const Opened& opened) {
+    if (opened.guarded) return files.guarded(file);
+    Version now;
+    return files.version(place.folder, place.name, file, now) == 0 && now == opened.version;
+}
+
+}  // namespace
+
+Outcome write_converted(Files& files, Place original, Place temporary, std::span<std::uint8_t> buffer,
                         const std::atomic<bool>& stop) {
     using Step = Outcome::Step;
     Handle in = no_handle, out = no_handle;
-    Version before, now;
-    std::uint32_t mode = 0;
-    bool regular = false;
-    if (Error const error = files.open(original.folder, original.name, follow, in, before, mode, regular)) {
-        return {Step::open, error};
+    Opened opened;
+    Error error = 0;
+    if (Step const refused = open_original(files, original, in, opened, error); refused != Step::done) {
+        return {refused, error};
     }
-    Step const refused = follow && files.inside_copies(in) ? Step::inside_copies
-                         : !regular                         ? Step::not_regular
-                                                            : Step::done;
-    if (refused != Step::done) {
-        files.close(in);
-        return {refused};
-    }
+    Version const& before = opened.version;
 
-    // The first block before anything is made, so that a file too short to convert leaves nothing.
+    // The first block before anything is made, so that a file too short to convert, or changed
+    // already, leaves nothing.
     std::size_t got = 0;
-    Error error = fill(files, in, buffer, before.size, got);
+    error = fill(files, in, buffer, before.size, got);
     Outcome outcome{Step::done};
     outcome.size = before.size;
     if (error != 0) outcome = {Step::read, error};
     else if (got < kept_bytes) outcome = {before.size < kept_bytes ? Step::too_short : Step::changed};
-    else if ((error = files.create(temporary.folder, temporary.name, mode, out)) != 0) outcome = {Step::create, error};
+    else if (opened.guarded && !files.guarded(in)) outcome = {Step::changed};
+    else if ((error = files.create(temporary.folder, temporary.name, opened.mode, out)) != 0) outcome = {Step::create, error};
     if (outcome.step != Step::done) {
         files.close(in);  // read only: nothing of it can be lost
         return outcome;
@@ -80,23 +102,27 @@ Outcome write_converted(Files& files, Place original, bool follow, Place tempora
             outcome.error = error;
             break;
         }
+        // A lease broken by a program that opens the file to write is let go at once, so
+        // that the program waits no longer than one block.
+        if (opened.guarded && !files.guarded(in)) {
+            outcome.step = Step::changed;
+            break;
+        }
     }
-    // The file read is the version it was opened as only if its name still gives that version,
-    // whole: a file cut short, grown, written over or replaced under its name meanwhile gives none.
-    // The name is asked, not only the open file: an editor saves by writing a new file and
-    // renaming it over the old one, and a copy of the old bytes would then stand for the new
-    // file, skipped as converted by every later drop where the sizes agree. Windows opens the
-    // original without sharing write or delete access, so that nothing can write, rename or
-    // replace it while it is read, and asks the open file alone.
-    if (outcome.step == Step::done &&
-        (offset != before.size || files.version(original.folder, original.name, follow, in, now) != 0 || now != before)) {
+    // The file read is the version it was opened as only if nothing wrote it meanwhile and it
+    // gave its size whole: a file cut short, grown, written over or replaced gives none.
+    if (outcome.step == Step::done && (offset != before.size || (!opened.guarded && !unchanged(files, original, in, opened)))) {
         outcome.step = Step::changed;
     }
-    files.close(in);
+    files.close(in);  // and with it the lease
     if (outcome.step == Step::done && (error = files.flush(temporary.folder, out)) != 0) {
         outcome.step = Step::flush;
         outcome.error = error;
     }
+    // The copy's time is its original's, set after its last flush, which some file systems
+    // (FUSE) follow with a time of their own. A copy whose time cannot be set is still exact:
+    // the next drop reads it once and keeps it.
+    if (outcome.step == Step::done) files.set_time(out, before.written);
     if (outcome.step == Step::done && files.renames_open()) {
         outcome.written = out;
     } else if ((error = files.close(out)) != 0 && outcome.step == Step::done) {
@@ -108,6 +134,59 @@ Outcome write_converted(Files& files, Place original, bool follow, Place tempora
         outcome.left_error = error;
     }
     return outcome;
+}
+
+Checked check_copy(Files& files, Place original, Place copy, std::span<std::uint8_t> buffer,
+                   const std::atomic<bool>& stop) {
+    using Step = Outcome::Step;
+    Checked checked;
+    Handle in = no_handle, kept = no_handle;
+    Opened opened, copy_opened;
+    if ((checked.step = open_original(files, original, in, opened, checked.error)) != Step::done) return checked;
+    checked.original = opened.version;
+    // A copy that another program writes, or that is no file, is its user's: it stays.
+    if (files.open(copy.folder, copy.name, true, kept, copy_opened) != 0) {
+        files.close(in);
+        return checked;
+    }
+    std::uint64_t const size = opened.version.size, copy_size = copy_opened.version.size;
+    std::size_t const half = buffer.size() / 2;
+    std::span<std::uint8_t> const converted = buffer.first(half), held = buffer.subspan(half, half);
+    bool same = copy_opened.regular && copy_size <= size;
+    for (std::uint64_t offset = 0; same && offset < copy_size;) {
+        std::size_t got = 0, got_copy = 0;
+        if ((checked.error = fill(files, in, converted, size - offset, got)) != 0) {
+            checked.step = Step::read;
+            break;
+        }
+        if (opened.guarded && !files.guarded(in)) {
+            checked.step = Step::changed;
+            break;
+        }
+        std::size_t const length = static_cast<std::size_t>(std::min<std::uint64_t>(got, copy_size - offset));
+        if (files.read(kept, held.first(length), got_copy) != 0 || got == 0) same = false;
+        // The copy may come in shorter pieces: read until it has as many bytes as the original's block.
+        while (same && got_copy < length) {
+            std::size_t part = 0;
+            if (files.read(kept, held.subspan(got_copy, length - got_copy), part) != 0 || part == 0) same = false;
+            got_copy += part;
+        }
+        convert_block(converted.first(length), offset);
+        same = same && std::equal(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(length), converted.begin());
+        offset += length;
+        if (stop.load(std::memory_order_relaxed)) checked.step = Step::stopped;
+        if (checked.step != Step::done) break;
+        if (same && offset < copy_size && got < converted.size() && offset < size) same = false;  // the original ended early
+    }
+    if (checked.step == Step::done && !unchanged(files, original, in, opened)) checked.step = Step::changed;
+    if (checked.step == Step::done && same && copy_opened.guarded && !files.guarded(kept)) same = false;
+    files.close(in);
+    if (checked.step == Step::done && same) {
+        checked.match = copy_size == size ? Match::exact : Match::cut;
+        if (checked.match == Match::exact) files.set_time(kept, opened.version.written);
+    }
+    files.close(kept);
+    return checked;
 }
 
 void give_name(Files& files, Place temporary, Place target, bool replace, Outcome& outcome) {

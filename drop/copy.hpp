@@ -17,9 +17,13 @@ namespace drop {
 #ifdef _WIN32
 using Path = std::wstring;       // extended UTF-16 paths (\\?\C:\...)
 using Error = std::uint32_t;     // GetLastError()
+constexpr std::int64_t ticks_per_second = 10000000;  // a file's times count 100 ns
+constexpr std::int64_t unix_epoch = 116444736000000000;  // from 1601, in those ticks
 #else
 using Path = std::string;        // bytes, as the kernel takes them
 using Error = int;               // errno
+constexpr std::int64_t ticks_per_second = 1000000000;  // a file's times count nanoseconds
+constexpr std::int64_t unix_epoch = 0;                  // from 1970
 #endif
 using PathView = std::basic_string_view<Path::value_type>;
 
@@ -69,10 +73,13 @@ struct Folder {
     // On Windows, the serial number of its volume: asked once of a folder that may lead to
     // another volume, and the same below it, where no reparse point is ever entered.
     std::uint64_t volume = 0;
+    // Its file system tells a file that another program has open for writing by refusing a
+    // read lease on it; network and FUSE file systems refuse every lease.
+    bool leases = false;
 };
 
-// What tells one version of a file from another: its size, when it was last written, and which
-// file of which device it is.
+// What tells one version of a file from another: its size, when it was last written (in
+// ticks_per_second), and which file of which device it is.
 struct Version {
     std::uint64_t size = 0;
     std::int64_t written = 0;
@@ -80,25 +87,45 @@ struct Version {
     bool operator==(const Version&) const = default;
 };
 
-// What a name in a folder is, a link not followed: `size` for a file.
+// What a name in a folder is, a link not followed: `size` and `written` for a file, and whether
+// it belongs to the user who runs the drop (on Windows, always).
 struct Found {
     enum class Kind { missing, file, folder, link, fifo, socket, device } kind = Kind::missing;
     std::uint64_t size = 0;
+    std::int64_t written = 0;
+    bool mine = true;
+};
+
+// A file opened for reading: its version, its permission bits, whether it is a regular file, and
+// whether a program that opens it to write from now on is seen (a read lease holds it): where
+// not, only a change of its version tells.
+struct Opened {
+    Version version;
+    std::uint32_t mode = 0;
+    bool regular = false;
+    bool guarded = false;
 };
 
 // The file calls of a conversion, each on a name in a held folder or on an open file. Each
 // returns 0 or the system's error.
 struct Files {
     virtual ~Files() = default;
-    // The original `name` in `folder`, for reading, never blocking; a link is followed only where
-    // `follow`. `version`, `mode` (its permission bits) and `regular` are those of the open file.
-    virtual Error open(const Folder& folder, const Path& name, bool follow, Handle& file, Version& version,
-                       std::uint32_t& mode, bool& regular) = 0;
+    // The file `name` in `folder` for reading, never through a link and never blocking: an
+    // original, or an existing `copy`, whose time may then be set. Where its file system allows,
+    // under a read lease first, so that its version is asked once no program writes it.
+    virtual Error open(const Folder& folder, const Path& name, bool copy, Handle& file, Opened& opened) = 0;
+    // Whether `error` from open says that another program has the file open to write.
+    virtual bool busy(Error error) = 0;
+    // Whether the lease that `file` was opened under still holds: no program has opened the file
+    // to write since. Where it has, the lease is let go, so that the program can go on.
+    virtual bool guarded(Handle file) = 0;
     // A new file `name` in `folder`, with the permission bits `mode` less the umask; fails if
     // the name is taken.
     virtual Error create(const Folder& folder, const Path& name, std::uint32_t mode, Handle& file) = 0;
     virtual Error read(Handle file, std::span<std::uint8_t> into, std::size_t& got) = 0;  // 0 at the end
     virtual Error write(Handle file, std::span<const std::uint8_t> bytes) = 0;  // all of them, or an error
+    // The time of writing of `file`, in ticks_per_second.
+    virtual Error set_time(Handle file, std::int64_t written) = 0;
     // The bytes written to `file` on the disk, where the file system of `folder` flushes file by
     // file; flush_all then flushes what is written in `folder`'s file system where it flushes all
     // at once.
@@ -107,7 +134,7 @@ struct Files {
     virtual Error close(Handle file) = 0;  // for a written file, the error of any write not yet made
     // The version of the file now under `name` in `folder`, which `file` was opened from: a file
     // replaced under its name meanwhile, as editors save, is another version.
-    virtual Error version(const Folder& folder, const Path& name, bool follow, Handle file, Version& version) = 0;
+    virtual Error version(const Folder& folder, const Path& name, Handle file, Version& version) = 0;
     // `from` in `from_folder` takes the name `to` in `to_folder`, replacing a file there only
     // where `replace`; `file` is that file, open, where renames_open says so, or no_handle.
     virtual Error rename(const Folder& from_folder, const Path& from, Handle file, const Folder& to_folder,
@@ -117,10 +144,6 @@ struct Files {
     virtual bool renames_open() { return false; }
     virtual Error remove(const Folder& folder, const Path& name) = 0;
     virtual bool exists(Error error) = 0;  // whether `error` says the name is taken
-    // Whether the opened `file` is really in a folder of converted copies, reached through a link:
-    // it is never converted again. Asked of a link, and on Windows, which cannot tell a link to a
-    // file in every listing, of every file.
-    virtual bool inside_copies(Handle file) = 0;
 };
 
 // How a copy ended. `step` says which call failed, with `error` from it; for a failure after the
@@ -128,8 +151,7 @@ struct Files {
 // is what the original's first bytes said it was, once they were read, and `size` its size.
 struct Outcome {
     enum class Step {
-        done, open, inside_copies, not_regular, read, too_short, create, write, flush, close, rename, taken, stopped,
-        changed
+        done, open, busy, not_regular, read, too_short, create, write, flush, close, rename, taken, stopped, changed
     } step;
     Error error = 0;
     bool left = false;
@@ -145,16 +167,17 @@ struct Place {
     const Path& name;
 };
 
-// Writes the converted copy of `original` (a link followed where `follow`) as the new file
-// `temporary`, with the original's permission bits, using `buffer` for every block whatever the
-// file's size, and flushes it where its file system flushes file by file; the copy is then
-// `done`, its rename left to `give_name` once what flush_all flushes is on the disk. A file
-// shorter than kept_bytes is refused before any copy is made, and so is a file that is really a
-// converted copy or no regular file. A file that changed while it was read (another size, another
-// time of writing, or another file or none under its name at the end), or that gave other than
-// its size in bytes, ends as `changed`: its copy would be of no one version of it. On any failure,
-// and when `stop` is set between two blocks, the temporary copy is removed.
-Outcome write_converted(Files& files, Place original, bool follow, Place temporary, std::span<std::uint8_t> buffer,
+// Writes the converted copy of `original` as the new file `temporary`, with the original's
+// permission bits and time of writing, using `buffer` for every block whatever the file's size,
+// and flushes it where its file system flushes file by file; the copy is then `done`, its rename
+// left to `give_name` once what flush_all flushes is on the disk. A file shorter than kept_bytes
+// is refused before any copy is made, and so is no regular file, and a file that another program
+// has open to write (`busy`). A file that changed while it was read (its lease broken by a
+// program that opened it to write; where no lease holds it, another size, another time of
+// writing, or another file or none under its name at the end), or that gave other than its size
+// in bytes, ends as `changed`: its copy would be of no one version of it. On any failure, and
+// when `stop` is set between two blocks, the temporary copy is removed.
+Outcome write_converted(Files& files, Place original, Place temporary, std::span<std::uint8_t> buffer,
                         const std::atomic<bool>& stop);
 
 // Gives the written copy `temporary` its name `target`, replacing a file there only where
@@ -162,5 +185,42 @@ Outcome write_converted(Files& files, Place original, bool follow, Place tempora
 // its original, on the disk. A `target` that is taken ends as `taken`, and nothing is replaced;
 // on any failure the temporary copy is removed.
 void give_name(Files& files, Place temporary, Place target, bool replace, Outcome& outcome);
+
+// How a copy that is there stands to its original, by their sizes and times of writing, the
+// times taken as the same within `window` ticks (a file system that keeps coarser times rounds
+// the time a copy is given): the same version (`same`); an original written since its copy was
+// made (`older`), whose copy is made again; or else a copy written since its original was, or of
+// another size, which only its bytes can tell from a copy that its user changed (`unsure`).
+enum class Standing { same, older, unsure };
+constexpr Standing standing(const Version& original, std::uint64_t copy_size, std::int64_t copy_written,
+                            std::int64_t window) {
+    if (original.written - copy_written > window) return Standing::older;
+    if (copy_written - original.written > window || copy_size != original.size) return Standing::unsure;
+    return Standing::same;
+}
+
+// The window of times within which a file system's times are the same, from the time it kept
+// when it was asked to keep `asked`: none where it kept it exactly; 2 seconds, FAT's steps,
+// where it kept a coarser one.
+constexpr std::int64_t time_window(std::int64_t asked, std::int64_t kept) {
+    return asked == kept ? 0 : 2 * ticks_per_second;
+}
+
+// What a copy that is there holds, against the conversion of its original: exactly it, its
+// start only (a copy that a power cut or a full disk cut short), or anything else (a copy that
+// its user changed).
+enum class Match { exact, cut, other };
+struct Checked {
+    Outcome::Step step = Outcome::Step::done;  // done, or the step whose failure ended the check
+    Error error = 0;
+    Match match = Match::other;
+    Version original;  // as it was read
+};
+
+// Reads `original` and `copy` once, each under the same guards as a conversion, and says how the
+// copy matches, using `buffer` for both whatever their sizes. An exact copy takes its original's
+// time of writing, so that the next drop finds it the same version without a read.
+Checked check_copy(Files& files, Place original, Place copy, std::span<std::uint8_t> buffer,
+                   const std::atomic<bool>& stop);
 
 }  // namespace drop

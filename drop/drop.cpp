@@ -89,12 +89,12 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
     Work work;
     for (const Path::value_type* const argument : arguments) take(argument, work);
     finish(work, compare_ignoring_case);
-    std::size_t const threads = threads_for(processors(), std::getenv("QUOXEL_DROP_THREADS"));
+    std::size_t const threads = threads_at_work(work, threads_for(processors(), std::getenv("QUOXEL_DROP_THREADS")));
     std::size_t const counted_notes = static_cast<std::size_t>(std::count_if(
         work.notes.begin(), work.notes.end(), [](const Note& note) { return note.verdict != Note::Verdict::not_entered; }));
     std::size_t const not_wav = static_cast<std::size_t>(
         std::count_if(work.jobs.begin(), work.jobs.end(), [](const Job& job) { return !is_wav(PathView(job.name)); }));
-    say(text(found(work.jobs.size(), not_wav, work.folders, counted_notes, threads_at_work(work, threads))));
+    say(text(found(work.jobs.size(), not_wav, work.folders, counted_notes, threads)));
 
     Counts counts;
     std::vector<Failure> failures;

@@ -2,12 +2,16 @@
 // file by its name in a folder that the drop holds open (the *at calls), so that no folder
 // swapped for a link meanwhile can lead it elsewhere. A drop marks each folder of copies it uses
 // with a lock file that it holds locked (flock) while it runs and removes when it ends; the kernel
-// drops the lock of a drop that is killed.
+// drops the lock of a drop that is killed. An original is read under a read lease where its file
+// system keeps them: a program that holds it open to write refuses the lease, and one that opens
+// it to write breaks it, which the drop sees before it names a copy.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <signal.h>
 #include <stdio.h>  // renameat2
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -15,10 +19,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <thread>
 
-#include "files_posix.hpp"
 #include "paths.hpp"
 #include "system.hpp"
 
@@ -56,7 +60,8 @@ Version version_of(const struct stat& status) {
             static_cast<std::uint64_t>(status.st_ino), static_cast<std::uint64_t>(status.st_dev)};
 }
 
-// Where the open `file` is, as the kernel names it; empty when it cannot say.
+// Where the open `file` is, as the kernel names it, for the words of a line; empty when it
+// cannot say.
 std::string real_path_of(int file) {
     char real[PATH_MAX];
     std::string const name = "/proc/self/fd/" + std::to_string(file);
@@ -65,13 +70,59 @@ std::string real_path_of(int file) {
                                                                          : std::string();
 }
 
+// Whether the file system of `status` tells a busy file by refusing its lease: the local ones
+// whose leases the kernel keeps. NFS, SMB, FUSE and overlay refuse a lease on every file, busy
+// or not, and others have none; there a file's version alone tells a change.
+bool keeps_leases(const struct statfs& status) {
+    switch (static_cast<unsigned long>(status.f_type)) {
+    case EXT4_SUPER_MAGIC:  // ext2, ext3 and ext4
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case MSDOS_SUPER_MAGIC:
+    case 0x2011BAB0UL:  // exFAT
+    case 0x7366746EUL:  // NTFS (ntfs3)
+    case 0x2FC12FC1UL:  // ZFS
+    case 0xCA451A4EUL:  // bcachefs
+    case REISERFS_SUPER_MAGIC:
+    case 0x3153464AUL:  // JFS
+        return true;
+    default: return false;
+    }
+}
+
+// A lease broken by a program that opens the file to write is told by SIGIO, whose default
+// action ends the process, and which may reach any of its threads: it is ignored, once, before
+// the first lease. The drop asks F_GETLEASE instead, and no read is interrupted.
+void ignore_lease_breaks() {
+    static bool const ignored = [] {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        return ::sigaction(SIGIO, &ignore, nullptr) == 0;
+    }();
+    (void)ignored;
+}
+
 struct PosixFiles final : Files {
-    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
-    Error open(const Folder& folder, const Path& name, bool follow, Handle& file, Version& version,
-               std::uint32_t& mode, bool& regular) override {
+    // O_NONBLOCK: opening a FIFO for reading would wait for a writer. O_NOFOLLOW: a link swapped
+    // in for a listed file fails (ELOOP); the links that a drop follows it follows by hand.
+    Error open(const Folder& folder, const Path& name, bool, Handle& file, Opened& opened) override {
         int const fd = ::openat(descriptor(folder.handle), name.c_str(),
-                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+                                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0) return errno;
+        opened.guarded = false;
+        if (folder.leases) {
+            ignore_lease_breaks();
+            if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+                opened.guarded = true;
+            } else if (errno == EAGAIN) {  // a program holds it open to write
+                ::close(fd);
+                return EAGAIN;
+            }
+            // Otherwise the drop may not lease it (another user's file) or it takes none.
+        }
         struct stat status;
         if (::fstat(fd, &status) != 0) {
             int const error = errno;
@@ -79,11 +130,14 @@ struct PosixFiles final : Files {
             return error;
         }
         file = fd;
-        version = version_of(status);
-        mode = status.st_mode & 0777U;
-        regular = S_ISREG(status.st_mode);
+        opened.version = version_of(status);
+        opened.mode = status.st_mode & 0777U;
+        opened.regular = S_ISREG(status.st_mode);
         return 0;
     }
+    // EWOULDBLOCK, the same number, is what open gives where another program holds a write lease.
+    bool busy(Error error) override { return error == EAGAIN; }
+    bool guarded(Handle file) override { return ::fcntl(descriptor(file), F_GETLEASE) == F_RDLCK; }
     Error create(const Folder& folder, const Path& name, std::uint32_t mode, Handle& file) override {
         int const fd = ::openat(descriptor(folder.handle), name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, static_cast<mode_t>(mode));
@@ -111,6 +165,12 @@ struct PosixFiles final : Files {
         }
         return 0;
     }
+    Error set_time(Handle file, std::int64_t written) override {
+        timespec const times[2] = {{0, UTIME_OMIT},
+                                   {static_cast<time_t>(written / ticks_per_second - (written % ticks_per_second < 0)),
+                                    static_cast<long>((written % ticks_per_second + ticks_per_second) % ticks_per_second)}};
+        return ::futimens(descriptor(file), times) == 0 ? 0 : errno;
+    }
     Error flush(const Folder& folder, Handle file) override {
         return !folder.flush_each || ::fdatasync(descriptor(file)) == 0 ? 0 : errno;
     }
@@ -121,9 +181,9 @@ struct PosixFiles final : Files {
     }
     // The descriptor is gone whatever close says: it is never closed a second time.
     Error close(Handle file) override { return ::close(descriptor(file)) == 0 ? 0 : errno; }
-    Error version(const Folder& folder, const Path& name, bool follow, Handle, Version& version) override {
+    Error version(const Folder& folder, const Path& name, Handle, Version& version) override {
         struct stat status;
-        if (::fstatat(descriptor(folder.handle), name.c_str(), &status, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) return errno;
+        if (::fstatat(descriptor(folder.handle), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return errno;
         version = version_of(status);
         return 0;
     }
@@ -145,9 +205,6 @@ struct PosixFiles final : Files {
         return ::unlinkat(descriptor(folder.handle), name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
     }
     bool exists(Error error) override { return error == EEXIST; }
-    // Where the opened file really is, from the kernel's name for the descriptor: a link that leads
-    // into a folder of copies is found, however many links it passes.
-    bool inside_copies(Handle file) override { return inside_converted(real_path_of(descriptor(file)), false); }
 };
 
 // The names in a folder, read through a descriptor of its own, so that no other listing of the
@@ -170,9 +227,11 @@ bool each_name(const Folder& folder, Each each) {
 
 }  // namespace
 
-bool flushes_each(int folder) {
+void ask_file_system(Folder& folder) {
     struct statfs status;
-    return ::fstatfs(folder, &status) == 0 && status.f_type == FUSE_SUPER_MAGIC;
+    bool const known = ::fstatfs(descriptor(folder.handle), &status) == 0;
+    folder.flush_each = known && status.f_type == FUSE_SUPER_MAGIC;
+    folder.leases = known && keeps_leases(status);
 }
 
 Files& system_files() {
@@ -189,10 +248,11 @@ void close_folder(Folder& folder) {
     folder.handle = no_handle;
 }
 
-Error identity_of(const Folder& folder, Identity& identity) {
+Error identity_of(const Folder& folder, Identity& identity, std::uint32_t* mode) {
     struct stat status;
     if (::fstat(descriptor(folder.handle), &status) != 0) return errno;
     identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    if (mode != nullptr) *mode = status.st_mode & 07777U;
     return 0;
 }
 
@@ -210,6 +270,8 @@ Error find(const Folder& folder, const Path& name, Found& found) {
                  : S_ISSOCK(mode) ? Found::Kind::socket
                                   : Found::Kind::device;
     found.size = static_cast<std::uint64_t>(status.st_size);
+    found.written = version_of(status).written;
+    found.mine = status.st_uid == ::geteuid();
     return 0;
 }
 
@@ -217,26 +279,197 @@ Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& c
     int const fd = ::openat(descriptor(folder.handle), name.c_str(),
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) return errno;
-    // A link, as a folder of copies may be, may lead to another file system.
-    child = {fd, join(folder.path, name), follow ? flushes_each(fd) : folder.flush_each};
+    child = {fd, join(folder.path, name), folder.flush_each, 0, folder.leases};
+    if (follow) ask_file_system(child);  // a link, as a folder of copies may be, may lead to another file system
     return 0;
 }
 
-Error make_folder(const Folder& folder, const Path& name, bool& made) {
-    made = ::mkdirat(descriptor(folder.handle), name.c_str(), 0777) == 0;
+// The owner may always write and enter it until the drop ends: a folder whose original stops
+// that gets its mode once its copies are in.
+Error make_folder(const Folder& folder, const Path& name, std::uint32_t mode, bool& made) {
+    made = ::mkdirat(descriptor(folder.handle), name.c_str(), static_cast<mode_t>((mode | 0700U) & 07777U)) == 0;
     return made || errno == EEXIST ? 0 : errno;
+}
+
+// The umask is asked once, on the thread that ends the drop, when no other thread makes files.
+void set_mode(const Folder& folder, std::uint32_t mode) {
+    mode_t const mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(descriptor(folder.handle), static_cast<mode_t>(mode & ~mask & 07777U));
+}
+
+namespace {
+
+// The most links a path may pass, as the kernel counts them (MAXSYMLINKS).
+constexpr int most_links = 40;
+
+// Whether a link of owner `owner` is one that the user who runs the drop may follow anywhere.
+bool trusted_owner(uid_t owner) { return owner == ::geteuid() || owner == 0; }
+
+}  // namespace
+
+// Each name is opened O_PATH | O_NOFOLLOW beneath the folder before it, which neither reads nor
+// acts on what it opens; a link is read through that very descriptor, so that a link swapped in
+// meanwhile is never read in its place. The folder held at each step is one of the drop's own.
+Followed follow_link(const Folder& folder, const Path& name) {
+    Followed followed;
+    int at = ::openat(descriptor(folder.handle), ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (at < 0) {
+        followed.error = errno;
+        return followed;
+    }
+    std::string shown = folder.path;
+    std::vector<std::string> pending{name};  // the names still to walk, the next last
+    int links = 0;
+    bool first = true;
+    const auto move_to = [&](int next) {
+        ::close(at);
+        at = next;
+    };
+    while (followed.error == 0 && !pending.empty()) {
+        std::string const next = std::move(pending.back());
+        pending.pop_back();
+        if (next.empty() || next == ".") continue;
+        if (next == "..") {
+            int const up = ::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (up < 0) followed.error = errno;
+            else move_to(up);
+            shown = std::string(parent(std::string_view(shown)));
+            continue;
+        }
+        int const fd = ::openat(at, next.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        struct stat status;
+        if (fd < 0 || ::fstat(fd, &status) != 0) {
+            // Nothing there, or what cannot be asked, ends the walk: the last name says it.
+            if (fd >= 0) ::close(fd);
+            if (!pending.empty()) followed.error = errno;
+            followed.name = next;
+            break;
+        }
+        if (S_ISLNK(status.st_mode)) {
+            char target[PATH_MAX + 1];
+            ssize_t const length = ::readlinkat(fd, "", target, sizeof target);
+            int const error = errno;
+            ::close(fd);
+            if (first) followed.mine = status.st_uid == ::geteuid();
+            followed.trusted = followed.trusted && trusted_owner(status.st_uid);
+            first = false;
+            if (++links > most_links) followed.error = ELOOP;
+            else if (length < 0) followed.error = error;
+            else if (static_cast<std::size_t>(length) >= sizeof target - 1) followed.error = ENAMETOOLONG;
+            if (followed.error != 0) break;
+            std::string_view text(target, static_cast<std::size_t>(length));
+            if (text.starts_with('/')) {
+                int const root = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+                if (root < 0) {
+                    followed.error = errno;
+                    break;
+                }
+                move_to(root);
+                shown.assign(1, '/');  // not = "/", of which GCC 12 warns wrongly
+            }
+            // Its names go first, in their order, before what was still to walk after the link.
+            std::vector<std::string> names;
+            for (std::size_t start = 0; start <= text.size();) {
+                std::size_t const end = std::min(text.find('/', start), text.size());
+                names.emplace_back(text.substr(start, end - start));
+                start = end + 1;
+            }
+            pending.insert(pending.end(), names.rbegin(), names.rend());
+            continue;
+        }
+        first = false;
+        if (pending.empty()) {  // the last name, and no link: where the link leads
+            ::close(fd);
+            followed.name = next;
+            break;
+        }
+        if (!S_ISDIR(status.st_mode)) {
+            ::close(fd);
+            followed.error = ENOTDIR;
+            break;
+        }
+        move_to(fd);
+        shown = join(shown, next);
+    }
+    if (followed.error != 0) {
+        ::close(at);
+        return followed;
+    }
+    if (followed.name.empty()) followed.name.assign(1, '.');  // a link that ends with a slash leads to a folder
+    // Held as a folder the drop can list and open names in, as every other folder it holds.
+    int const held = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(at);
+    if (held < 0) {
+        followed.error = errno;
+        return followed;
+    }
+    followed.folder = {held, shown, folder.flush_each, 0, folder.leases};
+    ask_file_system(followed.folder);
+    return followed;
+}
+
+Error first_above(const Folder& folder, std::span<const Identity> marks, std::size_t& met) {
+    int at = ::openat(descriptor(folder.handle), ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (at < 0) return errno;
+    Error error = 0;
+    met = marks.size();
+    Identity last{};
+    for (;;) {
+        struct stat status;
+        if (::fstat(at, &status) != 0) {
+            error = errno;
+            break;
+        }
+        Identity const here{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+        if (here == last) break;  // the root is its own parent
+        auto const mark = std::find(marks.begin(), marks.end(), here);
+        if (mark != marks.end()) {
+            met = static_cast<std::size_t>(mark - marks.begin());
+            break;
+        }
+        last = here;
+        int const up = ::openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (up < 0) {
+            error = errno;
+            break;
+        }
+        ::close(at);
+        at = up;
+    }
+    ::close(at);
+    return error;
+}
+
+// What the soft limit leaves, less what this process has open now.
+std::size_t descriptors_left() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    std::size_t open = 0;
+    DIR* const listing = ::opendir("/proc/self/fd");
+    if (listing == nullptr) return static_cast<std::size_t>(limit.rlim_cur) / 2;  // no /proc: a guess on the safe side
+    while (dirent const* const entry = ::readdir(listing)) open += entry->d_name[0] != '.';
+    ::closedir(listing);
+    open = open > 0 ? open - 1 : 0;  // the listing's own
+    return limit.rlim_cur > open ? static_cast<std::size_t>(limit.rlim_cur) - open : 0;
 }
 
 void remove_folder(const Folder& folder, const Path& name) {
     ::unlinkat(descriptor(folder.handle), name.c_str(), AT_REMOVEDIR);
 }
 
-// Whatever else has taken the name meanwhile is not removed: unlinkat takes no folder, and a
-// file that is not regular is left.
+// Whatever else has taken the name meanwhile is not said to be removed: the file checked is held
+// (O_PATH, which needs no right to read it) while its name is removed, and it is removed only if
+// it has no name left.
 bool remove_file(const Folder& folder, const Path& name) {
+    int const fd = ::openat(descriptor(folder.handle), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
     struct stat status;
-    return ::fstatat(descriptor(folder.handle), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISREG(status.st_mode) && ::unlinkat(descriptor(folder.handle), name.c_str(), 0) == 0;
+    bool removed = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&
+                   ::unlinkat(descriptor(folder.handle), name.c_str(), 0) == 0;
+    removed = removed && ::fstat(fd, &status) == 0 && status.st_nlink == 0;
+    ::close(fd);
+    return removed;
 }
 
 std::vector<Path> names_in(const Folder& folder) {

@@ -11,6 +11,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "paths.hpp"
@@ -119,24 +121,32 @@ bool delete_open(HANDLE file) {
 
 struct WindowsFiles final : Files {
     // Others may read the original meanwhile, but not write, rename or remove it: a copy is of
-    // one version. A link is always followed: a listing under Wine cannot tell a link to a file,
-    // so every file is asked where it really is once it is open (inside_copies).
-    Error open(const Folder& folder, const Path& name, bool, Handle& file, Version& version, std::uint32_t& mode,
-               bool& regular) override {
-        HANDLE opened = INVALID_HANDLE_VALUE;
-        if (Error const error = open_in(folder, name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
-                                        FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, opened)) {
+    // one version. A copy that is there is opened to read it and to set its time.
+    Error open(const Folder& folder, const Path& name, bool copy, Handle& file, Opened& opened) override {
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        ACCESS_MASK const access = GENERIC_READ | (copy ? FILE_WRITE_ATTRIBUTES : 0);
+        if (Error const error = open_in(folder, name, access, FILE_SHARE_READ, FILE_OPEN,
+                                        FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, handle)) {
             return error;
         }
         DWORD attributes = 0;
-        if (Error const error = version_of(opened, version, &attributes)) {
-            CloseHandle(opened);
+        if (Error const error = version_of(handle, opened.version, &attributes)) {
+            CloseHandle(handle);
             return error;
         }
-        file = handle_from(opened);
-        mode = 0666;  // a copy takes the permissions of the folder it is made in, as Explorer's do
-        regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        file = handle_from(handle);
+        opened.mode = 0666;  // a copy takes the permissions of the folder it is made in, as Explorer's do
+        opened.regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        opened.guarded = false;  // no program can write it while it is open: its version is asked at the end
         return 0;
+    }
+    // A file open without sharing reading is told by the system's own words.
+    bool busy(Error) override { return false; }
+    bool guarded(Handle) override { return true; }
+    Error set_time(Handle file, std::int64_t written) override {
+        FILE_BASIC_INFO basic{};  // the times left 0 stay as they are
+        basic.LastWriteTime.QuadPart = written;
+        return SetFileInformationByHandle(handle_of(file), FileBasicInfo, &basic, sizeof basic) ? 0 : GetLastError();
     }
     // With delete access, so that it is renamed through this handle once it is written.
     Error create(const Folder& folder, const Path& name, std::uint32_t, Handle& file) override {
@@ -171,7 +181,7 @@ struct WindowsFiles final : Files {
     Error close(Handle file) override { return CloseHandle(handle_of(file)) ? 0 : GetLastError(); }
     // Asked of the open file, where there is one: nobody can write it, rename it or put another in
     // its place while it is open without sharing those.
-    Error version(const Folder& folder, const Path& name, bool, Handle file, Version& version) override {
+    Error version(const Folder& folder, const Path& name, Handle file, Version& version) override {
         if (file != no_handle) return version_of(handle_of(file), version);
         HANDLE opened = INVALID_HANDLE_VALUE;
         if (Error const error = open_in(folder, name, FILE_READ_ATTRIBUTES,
@@ -200,7 +210,6 @@ struct WindowsFiles final : Files {
         return deleted;
     }
     bool exists(Error error) override { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
-    bool inside_copies(Handle file) override { return inside_converted(final_path_of(handle_of(file)), false); }
 };
 
 }  // namespace
@@ -219,12 +228,15 @@ void close_folder(Folder& folder) {
     folder.handle = no_handle;
 }
 
-Error identity_of(const Folder& folder, Identity& identity) {
+Error identity_of(const Folder& folder, Identity& identity, std::uint32_t* mode) {
     Version version;
     if (Error const error = version_of(handle_of(folder.handle), version)) return error;
     identity = {folder.volume, version.file};
+    if (mode != nullptr) *mode = 0777;  // a folder takes the access rules of where it is made
     return 0;
 }
+
+void ask_file_system(Folder&) {}
 
 Error find(const Folder& folder, const Path& name, Found& found) {
     found = {};
@@ -242,6 +254,7 @@ Error find(const Folder& folder, const Path& name, Found& found) {
                  : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? Found::Kind::folder
                                                                   : Found::Kind::file;
     found.size = version.size;
+    found.written = version.written;
     return 0;
 }
 
@@ -265,7 +278,8 @@ Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& c
     return 0;
 }
 
-Error make_folder(const Folder& folder, const Path& name, bool& made) {
+// A folder keeps the access rules that it inherits where it is made, as a copy in Explorer does.
+Error make_folder(const Folder& folder, const Path& name, std::uint32_t, bool& made) {
     HANDLE opened = INVALID_HANDLE_VALUE;
     Error const error = open_in(folder, name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
                                 FILE_DIRECTORY_FILE, opened);
@@ -273,6 +287,8 @@ Error make_folder(const Folder& folder, const Path& name, bool& made) {
     if (made) CloseHandle(opened);
     return made || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? 0 : error;
 }
+
+void set_mode(const Folder&, std::uint32_t) {}
 
 void remove_folder(const Folder& folder, const Path& name) {
     HANDLE opened = INVALID_HANDLE_VALUE;
@@ -299,6 +315,70 @@ bool remove_file(const Folder& folder, const Path& name) {
 }
 
 Path real_path(const Folder& folder) { return final_path_of(handle_of(folder.handle)); }
+
+namespace {
+
+// Opens the folder at the extended path `path` to ask its identity, never through a link.
+Error identity_at(const std::wstring& path, Identity& identity) {
+    HANDLE const folder = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return GetLastError();
+    Version version;
+    Error const error = version_of(folder, version);
+    identity = {volume_of(folder), version.file};
+    CloseHandle(folder);
+    return error;
+}
+
+}  // namespace
+
+// What the link leads to is opened by the system, and found again by where it really is: its
+// folder opened by that path and judged by identity (first_above), never by the path's text.
+Followed follow_link(const Folder& folder, const Path& name) {
+    Followed followed;
+    followed.mine = true;
+    HANDLE target = INVALID_HANDLE_VALUE;
+    followed.error = open_in(folder, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT, target);
+    if (followed.error != 0) return followed;
+    std::wstring const real = final_path_of(target);
+    CloseHandle(target);
+    std::wstring const above(parent(std::wstring_view(real)));
+    if (real.empty() || above == real) {
+        followed.error = ERROR_PATH_NOT_FOUND;
+        return followed;
+    }
+    HANDLE const held = CreateFileW(above.c_str(), folder_access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        followed.error = GetLastError();
+        return followed;
+    }
+    followed.folder = {handle_from(held), shown(above), true, volume_of(held)};
+    followed.name = std::wstring(last_component(std::wstring_view(real)));
+    return followed;
+}
+
+// Each folder that holds `folder` is found by the path where it really is, and judged by the
+// identity of what that path opens.
+Error first_above(const Folder& folder, std::span<const Identity> marks, std::size_t& met) {
+    met = marks.size();
+    std::wstring path = final_path_of(handle_of(folder.handle));
+    if (path.empty()) return GetLastError();
+    for (Identity here; ; ) {
+        if (Error const error = identity_at(path, here)) return error;
+        auto const mark = std::find(marks.begin(), marks.end(), here);
+        if (mark != marks.end()) {
+            met = static_cast<std::size_t>(mark - marks.begin());
+            return 0;
+        }
+        std::wstring_view const above = parent(std::wstring_view(path));
+        if (above.size() == path.size()) return 0;  // the root
+        path = std::wstring(above);
+    }
+}
+
+std::size_t descriptors_left() { return SIZE_MAX; }  // a process may hold millions of handles
 
 // Where the file really is, in the letter case it has on disk, ends in the copy's own path.
 bool spelled_as(const Folder& copies, PathView relative) {

@@ -116,10 +116,26 @@ std::string copy_again(std::uint64_t was, std::uint64_t size) {
     return words.append(with_separators(was)).append(" of ").append(with_separators(size)).append(" bytes; made again");
 }
 
+std::string newer_again() { return "its original changed since its copy was made; made again"; }
+
+std::string_view kind_words(Found::Kind kind) {
+    switch (kind) {
+    case Found::Kind::file: return "a file";
+    case Found::Kind::folder: return "a folder";
+    case Found::Kind::link: return "a link";
+    case Found::Kind::fifo: return "a FIFO";
+    case Found::Kind::socket: return "a socket";
+    case Found::Kind::device: return "a device";
+    case Found::Kind::missing: break;
+    }
+    return "nothing";
+}
+
 std::string step_words(Outcome::Step step) {
     using Step = Outcome::Step;
     switch (step) {
     case Step::open: return "cannot open it";
+    case Step::busy: return "another program has it open to write; a later drop converts it";
     case Step::read: return "cannot read it";
     case Step::too_short:
     {
@@ -133,7 +149,6 @@ std::string step_words(Outcome::Step step) {
     case Step::rename: return "cannot give the copy its name";
     case Step::changed: return "the file changed while it was being converted; no copy kept";
     case Step::done:
-    case Step::inside_copies:
     case Step::not_regular:
     case Step::taken:
     case Step::stopped: break;

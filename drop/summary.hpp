@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "copy.hpp"
@@ -70,6 +71,13 @@ std::string with_separators(std::uint64_t n);
 
 // What a copy that was converted again replaced: "its copy was 0 of 5,044 bytes; made again".
 std::string copy_again(std::uint64_t was, std::uint64_t size);
+
+// What is at a name, for a line that says so: "a file", "a link".
+std::string_view kind_words(Found::Kind kind);
+
+// What a copy made again because its original was written since replaced: "its original changed
+// since its copy was made; made again".
+std::string newer_again();
 
 // What failed at `step`, as the line of a file says it before the system's text: "cannot read
 // it". Empty for the steps that are no failure of the file.

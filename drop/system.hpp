@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,33 +28,68 @@ std::size_t processors();
 // Lets go of a held folder.
 void close_folder(Folder& folder);
 
-// The identity of the held `folder`.
-Error identity_of(const Folder& folder, Identity& identity);
+// The identity of the held `folder`, and where `mode` is given its permission bits.
+Error identity_of(const Folder& folder, Identity& identity, std::uint32_t* mode = nullptr);
 
 // What `name` in `folder` is, a link not followed.
 Error find(const Folder& folder, const Path& name, Found& found);
+
+// Asks once what the file system of the held `folder` can do for the files in it (its leases).
+void ask_file_system(Folder& folder);
 
 // Opens the folder `name` in `folder`, never through a link: a link, a file or nothing there
 // fails. Where `follow`, a link to a folder is followed, as the folder of copies may be one.
 // `child.path` is `folder.path` joined with `name`.
 Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& child);
 
-// Makes the folder `name` in `folder`: 0 when it was made, with `made` set, or when its name was
-// taken already (by anything: the open that follows says what); or the error.
-Error make_folder(const Folder& folder, const Path& name, bool& made);
+// Makes the folder `name` in `folder`, with the permission bits `mode` less the umask, and never
+// fewer than its owner needs to make the copies in it (set_mode gives it the rest later): 0 when
+// it was made, with `made` set, or when its name was taken already (by anything: the open that
+// follows says what); or the error.
+Error make_folder(const Folder& folder, const Path& name, std::uint32_t mode, bool& made);
+
+// Gives the held `folder` the permission bits `mode` less the umask, once it holds its copies.
+void set_mode(const Folder& folder, std::uint32_t mode);
+
+// Whether a folder of permission bits `mode` would stop its owner making copies in it.
+constexpr bool stops_owner(std::uint32_t mode) { return (mode & 0700U) != 0700U; }
+
+// Follows the link `name` in `folder` one name at a time, each folder opened beneath the one
+// before it and no link followed by the system, to what it leads to: `name` in `folder`, which
+// is held, and which is no link (or nothing, or what could not be followed, with `error`).
+// `mine` says that the link itself belongs to the user who runs the drop, and `trusted` that so
+// does every link on the way, or to the system's administrator, as the kernel's protected links
+// judge a link in a folder that others may write.
+struct Followed {
+    Error error = 0;
+    Folder folder;
+    Path name;
+    bool mine = false, trusted = true;
+};
+Followed follow_link(const Folder& folder, const Path& name);
+
+// Walks up from the held `folder` through each folder that holds it to the root, and says in
+// `met` the index of the first of `marks` that it meets, `folder` itself first; marks.size()
+// where it meets none. Identities, never the text of a path, so that no depth and no link can
+// hide where a folder is.
+Error first_above(const Folder& folder, std::span<const Identity> marks, std::size_t& met);
+
+// How many more files and folders this process may open at once.
+std::size_t descriptors_left();
 
 // Removes the folder `name` in `folder` if it is empty.
 void remove_folder(const Folder& folder, const Path& name);
 
-// Removes the file `name` in `folder` if it is a regular file: true when this call removed it.
+// Removes the file `name` in `folder` if it is a regular file: true when this call removed it,
+// and not another file or link that took its name meanwhile.
 bool remove_file(const Folder& folder, const Path& name);
 
 // The names in the held `folder`, "." and ".." aside, in the order the listing gives them; none
 // when it cannot be listed.
 std::vector<Path> names_in(const Folder& folder);
 
-// Where the held folder `folder` really is, links followed, as the system names it; empty when
-// it cannot say.
+// Where the held folder `folder` really is, links followed, as the system names it, for the words
+// of a line; empty when it cannot say.
 Path real_path(const Folder& folder);
 
 // Whether the file found at `relative` below the held folder of copies is found under that path
@@ -63,7 +99,8 @@ bool spelled_as(const Folder& copies, PathView relative);
 
 // The lock that a drop holds in each folder of copies that it uses, so that another drop can
 // tell its temporary copies from those of a drop that ended. `failed` says which step failed:
-// making the lock (`create`) or holding it (`hold`), with the system's `error` where it gave one.
+// making the lock (`create`: where the name is taken, what takes it is found by `find`) or
+// holding it (`hold`), with the system's `error` where it gave one.
 struct Lock {
     Handle handle = no_handle;
     enum class Failed { none, create, hold } failed = Failed::none;
@@ -77,8 +114,8 @@ void unlock_folder(const Folder& copies, std::uint32_t process, const Lock& lock
 bool at_work(const Folder& copies, std::uint32_t owner);
 
 // One name in a listed folder, as the walk takes it: a folder link is a link to a folder, or on
-// Windows a junction; a link to a file is what it leads to, and one that leads nowhere a file.
-// `link` is set for a file that is, or on Windows may be, a link, and so is opened through it.
+// Windows a junction; a `link` that the listing cannot tell (on Linux, every link) is a file
+// whose link the walk follows by hand, to judge where it leads.
 struct Entry {
     Path name;
     enum class Type { file, folder, folder_link, fifo, socket, device } type;

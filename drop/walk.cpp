@@ -8,6 +8,7 @@
 
 #include "output.hpp"
 #include "paths.hpp"
+#include "summary.hpp"
 #include "system.hpp"
 
 namespace drop {
@@ -36,7 +37,8 @@ std::string_view other_kind(Entry::Type type) {
 // `folder` let go; else `folder`, now the drop's.
 std::uint32_t top_of(Work& work, Folder& folder) {
     Identity identity;
-    identity_of(folder, identity);
+    std::uint32_t mode = 0777;
+    identity_of(folder, identity, &mode);
     auto const known = std::find_if(work.tops.begin(), work.tops.end(), [&](const Top& top) {
         return identity != Identity{} && top.identity == identity;
     });
@@ -47,8 +49,17 @@ std::uint32_t top_of(Work& work, Folder& folder) {
     // Whether its folder of copies is a link that the user made, as the drop found it: a folder
     // swapped for a link later is never followed.
     Found copies;
-    bool const by_link = find(folder, text("converted"), copies) == 0 && copies.kind == Found::Kind::link;
-    work.tops.push_back({std::move(folder), identity, by_link});
+    Path const converted = text("converted");
+    bool const found = find(folder, converted, copies) == 0;
+    bool const by_link = found && copies.kind == Found::Kind::link;
+    // Whatever it leads to holds copies, never originals, even where it may not be used.
+    if (Folder held; (by_link || (found && copies.kind == Found::Kind::folder)) &&
+                     open_folder(folder, converted, by_link, held) == 0) {
+        Identity copies_identity;
+        if (identity_of(held, copies_identity) == 0) work.copies.push_back(copies_identity);
+        close_folder(held);
+    }
+    work.tops.push_back({std::move(folder), identity, mode, by_link});
     return static_cast<std::uint32_t>(work.tops.size() - 1);
 }
 
@@ -82,8 +93,8 @@ void walk(Work& work, std::uint32_t top_index) {
         Listing listing;
         if (error == 0) error = identity_of(folder, identity);
         if (error == 0) listing = list_folder(folder);
-        if (!relative.empty()) close_folder(opened);
         if (error != 0 || !listing.opened) {
+            if (!relative.empty()) close_folder(opened);
             listed_all = false;
             note(work, Note::Verdict::failed, readable(shown),
                  text("cannot list the folder: ") + system_text(error != 0 ? error : listing.error));
@@ -93,19 +104,52 @@ void walk(Work& work, std::uint32_t top_index) {
         std::vector<Path> folders;
         for (Entry& entry : listing.entries) {
             bool const folder_like = entry.type == Entry::Type::folder || entry.type == Entry::Type::folder_link;
-            if (folder_like && is_converted_folder(PathView(entry.name))) {
-                // Used whatever it is, a link or a mount point too: its leftovers are cleared.
-                work.met.push_back({top_index, relative, entry.name});
-            } else if (entry.type == Entry::Type::folder_link) {
+            Path const path = join(shown, entry.name);
+            if ((folder_like || entry.link) && is_converted_folder(PathView(entry.name))) {
+                // The top's folder of copies is judged where it is used; one below the top is
+                // entered only where it is a folder, never through a link: its leftovers are
+                // cleared, and its files are copies.
+                Folder held;
+                if (relative.empty()) {
+                    work.met.push_back({top_index, relative, entry.name});
+                } else if (entry.type == Entry::Type::folder && open_folder(folder, entry.name, false, held) == 0) {
+                    Identity copies;
+                    if (identity_of(held, copies) == 0) work.copies.push_back(copies);
+                    close_folder(held);
+                    work.met.push_back({top_index, relative, entry.name});
+                } else if (entry.type != Entry::Type::folder) {
+                    note(work, Note::Verdict::not_entered, readable(path), text("a folder link"));
+                }
+                continue;
+            }
+            if (entry.link) {
+                // A link leads anywhere: only where it leads beneath the folder given is it followed.
+                Link link = judge_link(work.copies, top, folder, entry.name, false);
+                close_folder(link.followed.folder);
+                switch (link.where) {
+                case Link::Where::folder: entry.type = Entry::Type::folder_link; break;
+                case Link::Where::file:
+                case Link::Where::broken: break;  // a job, which fails with why where it cannot be followed
+                case Link::Where::other:
+                case Link::Where::outside:
+                case Link::Where::copies:
+                    if (is_wav(PathView(entry.name))) {
+                        note(work, Note::Verdict::skipped, readable(path), link_words(link));
+                    }
+                    continue;
+                }
+            }
+            if (entry.type == Entry::Type::folder_link) {
                 // A link to a folder may lead out of the tree, or round in a loop.
-                note(work, Note::Verdict::not_entered, readable(join(shown, entry.name)), text("a folder link"));
+                note(work, Note::Verdict::not_entered, readable(path), text("a folder link"));
             } else if (entry.type == Entry::Type::folder) {
                 folders.push_back(relative.empty() ? entry.name : join(relative, entry.name));
             } else if (is_wav(PathView(entry.name))) {
                 if (entry.type == Entry::Type::file) wavs.push_back(std::move(entry));
-                else note(work, Note::Verdict::skipped, readable(join(shown, entry.name)), text(other_kind(entry.type)));
+                else note(work, Note::Verdict::skipped, readable(path), text(other_kind(entry.type)));
             }
         }
+        if (!relative.empty()) close_folder(opened);  // held while its links and folders of copies are judged
         if (listing.error != 0) {
             listed_all = false;
             note(work, Note::Verdict::failed, readable(shown),
@@ -131,16 +175,20 @@ void walk(Work& work, std::uint32_t top_index) {
 
 }  // namespace
 
-Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made) {
+Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made,
+                 std::vector<std::uint32_t>* modes) {
     Folder at;  // unused while at `base`, which stays the caller's
     std::size_t start = 0;
-    for (;;) {
+    for (std::size_t depth = 0;; ++depth) {
         std::size_t const end = std::min(relative.find(separator<Path::value_type>, start), relative.size());
         Path const name(relative.substr(start, end - start));
         const Folder& parent = start == 0 ? base : at;
         Below below{0, end, made != nullptr, std::nullopt};
         bool made_now = false;
-        if (made != nullptr) below.error = make_folder(parent, name, made_now);
+        if (made != nullptr) {
+            std::uint32_t const mode = modes != nullptr && depth < modes->size() ? (*modes)[depth] : 0777U;
+            below.error = make_folder(parent, name, mode, made_now);
+        }
         if (made_now) made->emplace_back(relative.substr(0, end));
         Folder next;
         if (below.error == 0) {
@@ -149,6 +197,13 @@ Below open_below(const Folder& base, PathView relative, Folder& folder, std::vec
             Found found;
             if (below.error != 0 && find(parent, name, found) == 0) below.found = found.kind;
         }
+        if (below.error == 0 && made == nullptr && modes != nullptr) {
+            Identity identity;
+            std::uint32_t mode = 0777;
+            below.error = identity_of(next, identity, &mode);
+            modes->push_back(mode);
+            if (below.error != 0) close_folder(next);
+        }
         if (start != 0) close_folder(at);
         if (below.error != 0) return below;
         at = std::move(next);
@@ -156,6 +211,39 @@ Below open_below(const Folder& base, PathView relative, Folder& folder, std::vec
         start = end + 1;
     }
     folder = std::move(at);
+    return {};
+}
+
+Link judge_link(std::span<const Identity> copies, const Top& top, const Folder& folder, const Path& name, bool given) {
+    Link link;
+    link.followed = follow_link(folder, name);
+    link.error = link.followed.error;
+    if (link.error == 0) link.error = find(link.followed.folder, link.followed.name, link.found);
+    // Where it is, by the identities of the folders that hold it: beneath the top, or in a folder
+    // of copies, which may lie anywhere.
+    std::vector<Identity> marks{top.identity};
+    marks.insert(marks.end(), copies.begin(), copies.end());
+    std::size_t met = marks.size();
+    if (link.error == 0) link.error = first_above(link.followed.folder, marks, met);
+    if (link.error != 0) return link;
+    using Kind = Found::Kind;
+    if (link.found.kind == Kind::folder) link.where = Link::Where::folder;  // never entered, wherever it leads
+    else if (met != 0 && met < marks.size()) link.where = Link::Where::copies;
+    else if (met != 0 && !given) link.where = Link::Where::outside;
+    else if (link.found.kind == Kind::file) link.where = Link::Where::file;
+    else if (link.found.kind != Kind::missing && link.found.kind != Kind::link) link.where = Link::Where::other;
+    return link;
+}
+
+Path link_words(const Link& link) {
+    switch (link.where) {
+    case Link::Where::outside: return text("a link that leads outside the folder given");
+    case Link::Where::copies: return text("a link to a converted copy");
+    case Link::Where::other: return text("a link to ") + text(kind_words(link.found.kind)) + text(", not a regular file");
+    case Link::Where::file:
+    case Link::Where::folder:
+    case Link::Where::broken: break;
+    }
     return {};
 }
 
@@ -181,7 +269,7 @@ void take(const Path::value_type* argument, Work& work) {
     std::uint32_t const top = top_of(work, given.folder);
     if (folder) return walk(work, top);
     Identity identity = work.tops[top].identity;
-    work.jobs.push_back({std::move(given.name), source_of(work, top, Path(), identity), true, false});
+    work.jobs.push_back({std::move(given.name), source_of(work, top, Path(), identity), true, false, true});
 }
 
 void release(Work& work) {

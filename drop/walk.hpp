@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "copy.hpp"
+#include "system.hpp"
 
 namespace drop {
 
@@ -17,6 +19,7 @@ namespace drop {
 struct Top {
     Folder folder;  // folder.path as lines name it
     Identity identity;
+    std::uint32_t mode = 0777;    // its permission bits, which its folder of copies takes
     bool copies_by_link = false;  // "converted" in it was a link when the drop found it
 };
 
@@ -33,8 +36,9 @@ struct Source {
 struct Job {
     Path name;
     std::uint32_t source;  // in Work::sources
-    bool link;             // a link, or on Windows maybe one: opened through it
+    bool link;             // a link: followed by hand, and converted only where it leads beneath its top
     bool case_twin;        // the copy of a file before it takes the same place, letter case aside
+    bool given = false;    // given by name: a link is followed wherever it leads
 };
 
 // A line about what yields no job: a file or folder given that is skipped or failed, counted as
@@ -46,7 +50,8 @@ struct Note {
     Path cause;  // of a failure: its why without the path, where the why names it
 };
 
-// A folder named "converted" that the walk passed: `name` in the folder at `relative` below a top.
+// A folder named "converted" that the walk passed: `name` in the folder at `relative` below a top;
+// below the top, a folder that is no link, which alone is ever opened.
 struct Met {
     std::uint32_t top;
     Path relative;
@@ -60,6 +65,7 @@ struct Work {
     std::vector<Note> notes;
     std::size_t folders = 0;  // folders that hold the jobs' files
     std::vector<Met> met;
+    std::vector<Identity> copies;  // the folders of copies found, whose files are never converted
 };
 
 // The original of `job`, its copy's folder below its folder of copies, and both as lines name
@@ -79,9 +85,28 @@ struct Below {
 };
 
 // Opens the folder at `relative` below the held `base`, one folder at a time, each beneath the one
-// above it and none through a link. Where `made` is given, each folder that is missing is made,
-// and its path below `base` added to `made`.
-Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made = nullptr);
+// above it and none through a link, and where `modes` is given adds the permission bits of each.
+// Where `made` is given, each folder that is missing is made, with the bits that `modes` gives it
+// (all where it gives none), and its path below `base` added to `made`.
+Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made = nullptr,
+                 std::vector<std::uint32_t>* modes = nullptr);
+
+// Where a link leads, as the walk and then the conversion judge it: to a file, a folder or
+// anything else (`other`, what `found` says) beneath its top; outside its top (a link given by
+// name may lead anywhere); into a folder of copies; or nowhere it can be followed (`broken`,
+// with `error`, or nothing there). `followed` holds the folder it leads into.
+struct Link {
+    enum class Where { file, folder, other, outside, copies, broken } where = Where::broken;
+    Error error = 0;
+    Followed followed;
+    Found found;
+};
+// `copies` are the identities of the folders of copies known.
+Link judge_link(std::span<const Identity> copies, const Top& top, const Folder& folder, const Path& name, bool given);
+
+// Why a file whose link leads outside its top, into a folder of copies or to no regular file is
+// not converted, for its line: "a link that leads outside the folder given".
+Path link_words(const Link& link);
 
 // Adds what `argument` gives to `work`: a file, whatever its name; a folder, every file whose name
 // ends in .wav in any letter case, at any depth, except in folders named "converted" and in folder

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "files_posix.hpp"
 #include "output.hpp"
 #include "paths.hpp"
 #include "system.hpp"
@@ -51,8 +50,8 @@ std::string full_path(std::string_view argument) {
 }  // namespace
 
 // The type comes from the listing, or from the file where the file system gives none there; a
-// file that cannot be asked fails as its job. A link is what it leads to, and one that leads
-// nowhere fails as its job.
+// file that cannot be asked fails as its job. A link is never followed here: the walk follows it
+// by hand, beneath the folder given, to judge where it leads.
 Listing list_folder(const Folder& folder) {
     Listing listing;
     int const at = static_cast<int>(folder.handle);
@@ -76,10 +75,7 @@ Listing list_folder(const Folder& folder) {
             type = ::fstatat(at, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 ? status.st_mode & S_IFMT : S_IFREG;
         }
         bool const link = S_ISLNK(type);
-        if (link) type = ::fstatat(at, entry->d_name, &status, 0) == 0 ? status.st_mode & S_IFMT : S_IFREG;
-        Entry::Type const kind = type_of(type);
-        listing.entries.push_back(
-            {Path(name), link && kind == Entry::Type::folder ? Entry::Type::folder_link : kind, link});
+        listing.entries.push_back({Path(name), link ? Entry::Type::file : type_of(type), link});
     }
     listing.error = errno;
     ::closedir(d);
@@ -100,7 +96,12 @@ Given look_up(const char* argument) {
         given.error = errno;
         return given;
     }
+    // Where it really is: a path too long to resolve is refused, since it could be a copy's.
     given.real = resolved(path);
+    if (given.real.empty()) {
+        given.error = errno;
+        return given;
+    }
     given.type = type_of(status.st_mode);
     // The folder given, a link to it followed; or the folder of the file given, which is then
     // found by its name there.
@@ -111,7 +112,8 @@ Given look_up(const char* argument) {
         given.error = errno;
         return given;
     }
-    given.folder = {fd, held, flushes_each(fd)};
+    given.folder = {fd, held};
+    ask_file_system(given.folder);
     if (!folder) given.name = std::string(last_component(std::string_view(path)));
     return given;
 }

@@ -47,9 +47,8 @@ int compare_ignoring_case(std::wstring_view a, std::wstring_view b) {
            CSTR_EQUAL;
 }
 
-// Listed through the folder's handle. A folder link is a symbolic link or a junction to a folder:
-// a reparse point. A file may be a link that the listing does not tell under Wine, so every file
-// is opened through what it may lead to, and asked where it really is.
+// Listed through the folder's handle. A folder link is a symbolic link or a junction to a folder,
+// and a file link a symbolic link to a file: reparse points that stand for another name.
 Listing list_folder(const Folder& folder) {
     Listing listing;
     alignas(LONGLONG) unsigned char buffer[64 * 1024];
@@ -69,13 +68,17 @@ Listing list_folder(const Folder& folder) {
             auto const* const entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
             std::wstring_view const name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
-                bool const link = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                // A link or a junction is a reparse point whose tag, which the listing gives in
+                // place of the size of extended attributes, says that it stands for another
+                // name; compressed and cloud files are reparse points too, and ordinary files.
+                bool const link = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                                  IsReparseTagNameSurrogate(entry->EaSize);
                 bool const directory = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 listing.entries.push_back({Path(name),
                                            !directory ? Entry::Type::file
                                            : link     ? Entry::Type::folder_link
                                                       : Entry::Type::folder,
-                                           !directory});
+                                           !directory && link});
             }
             if (entry->NextEntryOffset == 0) break;
             at += entry->NextEntryOffset;

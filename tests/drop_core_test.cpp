@@ -87,9 +87,14 @@ struct FaultyFiles final : Files {
     bool open_renames = false;  // renames a written copy through its open handle, as Windows does
 
     bool fails(const std::string& call) { return ++calls[call] == nth && call == failing; }
-    Error open(const Folder& d, const Path& p, bool follow, Handle& f, Version& v, std::uint32_t& mode,
-               bool& regular) override {
-        return fails("open") ? error : real.open(d, p, follow, f, v, mode, regular);
+    Error open(const Folder& d, const Path& p, bool copy, Handle& f, drop::Opened& opened) override {
+        return fails("open") ? error : real.open(d, p, copy, f, opened);
+    }
+    bool busy(Error e) override { return real.busy(e); }
+    bool guarded(Handle f) override { return real.guarded(f); }
+    Error set_time(Handle f, std::int64_t written) override {
+        if (f == out) calls_made.push_back("set time");
+        return real.set_time(f, written);
     }
     Error create(const Folder& d, const Path& p, std::uint32_t mode, Handle& f) override {
         if (fails("create")) return error;
@@ -131,12 +136,9 @@ struct FaultyFiles final : Files {
         calls_made.push_back("remove");
         return fails("remove") ? error : real.remove(d, p);
     }
-    Error version(const Folder& d, const Path& p, bool follow, Handle f, Version& v) override {
-        return real.version(d, p, follow, f, v);
-    }
+    Error version(const Folder& d, const Path& p, Handle f, Version& v) override { return real.version(d, p, f, v); }
     bool renames_open() override { return open_renames; }
     bool exists(Error e) override { return real.exists(e); }
-    bool inside_copies(Handle f) override { return real.inside_copies(f); }
 };
 
 // A copy of `name` in `dir` as the drop makes one: written as "t.tmp", flushed, and given the
@@ -144,7 +146,7 @@ struct FaultyFiles final : Files {
 Copy copy_converted(Files& files, const HeldDir& dir, const Path& name, const Path& copy, std::span<std::uint8_t> buffer,
                     const std::atomic<bool>& stop, bool replace = false) {
     Path const temporary = "t.tmp";
-    Copy outcome = drop::write_converted(files, {dir.folder, name}, false, {dir.folder, temporary}, buffer, stop);
+    Copy outcome = drop::write_converted(files, {dir.folder, name}, {dir.folder, temporary}, buffer, stop);
     if (outcome.step != Copy::Step::done) return outcome;
     if (Error const error = files.flush_all(dir.folder)) {
         outcome.step = Copy::Step::flush;
@@ -251,9 +253,11 @@ TEST(DropCore, ACopyIsOnTheDiskBeforeItTakesItsName) {
         bool flush_each, replace;
         std::vector<std::string> calls;
     };
-    for (const Case& c : {Case{true, false, {"create", "write", "write", "flush", "close", "flush all", "rename"}},
-                          Case{false, false, {"create", "write", "write", "flush (none here)", "close", "flush all", "rename"}},
-                          Case{false, true, {"create", "write", "write", "flush (none here)", "close", "flush all", "rename over"}}}) {
+    for (const Case& c : {Case{true, false, {"create", "write", "write", "flush", "set time", "close", "flush all", "rename"}},
+                          Case{false, false,
+                               {"create", "write", "write", "flush (none here)", "set time", "close", "flush all", "rename"}},
+                          Case{false, true,
+                               {"create", "write", "write", "flush (none here)", "set time", "close", "flush all", "rename over"}}}) {
         HeldDir dir(c.flush_each);
         write_file(dir.path("a.wav"), random_bytes(500, 3));
         if (c.replace) write_file(dir.path("c.wav"), random_bytes(20, 4));  // a copy a power cut cut short
@@ -392,8 +396,7 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
             Path const name = std::to_string(i) + ".wav";
             Files& files = system_files();
             Path const temporary = name + ".tmp";
-            Copy outcome = drop::write_converted(files, {dir.folder, name}, false, {dir.folder, temporary},
-                                                 buffer.first(1024), stop);
+            Copy outcome = drop::write_converted(files, {dir.folder, name}, {dir.folder, temporary}, buffer.first(1024), stop);
             drop::give_name(files, {dir.folder, temporary}, {dir.folder, "copy of " + name}, false, outcome);
             results.emplace_back(i, outcome);
         },
