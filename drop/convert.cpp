@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <tuple>
 
 #include "copies.hpp"
 #include "output.hpp"
@@ -98,7 +99,11 @@ struct Session {
     Path progress;              // of the job that ended last: "[12/3000] "
     std::vector<Made> made;     // folders this drop made below the folders of copies
     std::vector<Identity> copies_found;  // every folder of copies, whose files no link may give
+    std::vector<Identity> tree;          // the folders of the originals, in the order `before` gives
 };
+
+// An order of identities, for a search among many.
+bool before(const Identity& a, const Identity& b) { return std::tie(a.device, a.file) < std::tie(b.device, b.file); }
 
 // Ends `job` with its numbered line.
 void end(Session& session, const Job& job, Ended& ended) {
@@ -367,6 +372,17 @@ void hold(Run& run, const Job& job) {
         run.cause = not_one.cause;
         return;
     }
+    // A folder of copies is never a folder of the tree: on Windows a link that its listing did
+    // not show could lead one there, and its copies would stand among the originals.
+    Identity identity;
+    if (identity_of(mirror, identity) != 0 || identity == top.identity ||
+        std::binary_search(run.session.tree.begin(), run.session.tree.end(), identity, before)) {
+        close_folder(mirror);
+        run.problem = shown_in_copies(source.relative) + text(" leads to a folder of the originals; no copy is made there");
+        run.cause = text("converted leads to a folder of the originals; no copy is made there");
+        return;
+    }
+    ask_file_system(mirror);
     run.mirrors.push_back(mirror);
     run.own_mirror.push_back(true);
 }
@@ -396,34 +412,28 @@ std::optional<Ended> follow(Run& run, const Job& job, Folder& target, Path& name
     return Ended{Verdict::skipped, link_words(link)};
 }
 
-// Converts the copy of the job `index`, or ends it with why not.
-void run_job(Run& run, std::size_t index) {
+// How one attempt at a job's copy ended: with its verdict, its copy written and waiting for its
+// name, or at an original that turned out to be a link, before anything was made.
+enum class Attempt { ended, written, linked };
+
+// Makes the copy of the job `index` from `original`, or ends it with why not. Where `may_link`,
+// an original that turns out to be a link ends the attempt as `linked`, for the link to be
+// followed; where not, it fails as a file that cannot be opened.
+Attempt attempt(Run& run, std::size_t index, Place original, bool may_link, std::vector<Made>& made) {
     const Work& work = run.session.work;
     const Job& job = work.jobs[index];
-    if (job.source != run.source) hold(run, job);
-    std::vector<Made> made = std::move(run.made);
-    run.made.clear();
-    if (!run.problem.empty()) return end_job(run, index, failed(run.problem, run.cause, std::move(made)));
     std::uint32_t const top = work.sources[job.source].top;
     const Copies& copies = run.session.copies[top];
     const Folder& mirror = run.mirrors.back();
     Path const copy = copy_path(work, job);
-
-    // A link is followed by hand; what it leads to is the original, held for this job alone.
-    Folder target;
-    Path target_name;
-    if (job.link) {
-        if (std::optional<Ended> refused = follow(run, job, target, target_name)) {
-            refused->made = std::move(made);
-            return end_job(run, index, std::move(*refused));
-        }
-    }
-    const Folder& from = job.link ? target : run.original;
-    const Path& name = job.link ? target_name : job.name;
     const auto end_here = [&](Ended ended) {
-        close_folder(target);
         ended.made = std::move(made);
         end_job(run, index, std::move(ended));
+        return Attempt::ended;
+    };
+    const auto link_at_copy = [&] {
+        return end_here(failed(shown_in_copies(copy) + text(" is a link, not a converted copy; it stays as it is"),
+                               text("converted holds a link where its copy goes; it stays as it is")));
     };
 
     // What holds the copy's name already: a copy of the same size and time of writing as its
@@ -439,22 +449,36 @@ void run_job(Run& run, std::size_t index) {
     }
     if (found.kind == Found::Kind::file) {
         if (std::optional<Ended> twins = twins_copy(job, copies.folder, copy)) return end_here(std::move(*twins));
-        Version original;
-        if (Error const error = run.files.version(from, name, no_handle, original)) {
+        Version original_version, copy_version;
+        if (Error const error = run.files.version(original.folder, original.name, no_handle, original_version)) {
+            if (may_link && run.files.linked(error)) return Attempt::linked;
             Path const why = text(step_words(Outcome::Step::open)) + text(": ") + system_text(error);
             return end_here(failed(why, why));
         }
-        switch (standing(original, found.size, found.written, copies.window)) {
+        Standing const standing_now = standing(original_version, found.size, found.written, copies.window);
+        // Before a copy is read or replaced, its name is asked once more, which on Windows also
+        // tells a link that the listing showed as a file.
+        if (standing_now != Standing::same) {
+            if (Error const error = run.files.version(mirror, job.name, no_handle, copy_version);
+                error != 0 && run.files.linked(error)) {
+                return link_at_copy();
+            }
+        }
+        switch (standing_now) {
         case Standing::same: return end_here(already(job, copies.folder, copy));
         case Standing::older:
             replace = true;
-            again = text(found.size != original.size ? copy_again(found.size, original.size) : newer_again());
+            again = text(found.size != original_version.size ? copy_again(found.size, original_version.size)
+                                                             : newer_again());
             break;
         case Standing::unsure:
         {
-            Checked const checked = check_copy(run.files, {from, name}, {mirror, job.name}, run.buffer, run.stop);
+            Checked const checked = check_copy(run.files, original, {mirror, job.name}, run.buffer, run.stop);
+            if (checked.copy_linked) return link_at_copy();
+            if (checked.step == Outcome::Step::linked && may_link) return Attempt::linked;
             if (checked.step != Outcome::Step::done) {
-                Outcome outcome{checked.step, checked.error};
+                Outcome const outcome{checked.step == Outcome::Step::linked ? Outcome::Step::open : checked.step,
+                                      checked.error};
                 return end_here(verdict(job, copies.folder, copy, outcome, Path(), Path()));
             }
             if (checked.match == Match::exact) return end_here(already(job, copies.folder, copy));
@@ -479,17 +503,39 @@ void run_job(Run& run, std::size_t index) {
     // The copy is made in the top folder of copies, on the file system of every copy below it,
     // under a name that no file of the tree has: the process id and a number make it unique.
     Path temporary = temporary_name<Path::value_type>(run.session.process_id, ++run.session.copies_made);
-    Outcome outcome = write_converted(run.files, {from, name}, {copies.folder, temporary}, run.buffer, run.stop);
-    close_folder(target);
-    if (outcome.step != Outcome::Step::done) {
-        Ended ended = verdict(job, copies.folder, copy, outcome, temporary, again);
-        ended.made = std::move(made);
-        return end_job(run, index, std::move(ended));
-    }
+    Outcome outcome = write_converted(run.files, original, {copies.folder, temporary}, run.buffer, run.stop);
+    if (outcome.step == Outcome::Step::linked && may_link) return Attempt::linked;
+    if (outcome.step == Outcome::Step::linked) outcome.step = Outcome::Step::open;  // with the link's error
+    if (outcome.step != Outcome::Step::done) return end_here(verdict(job, copies.folder, copy, outcome, temporary, again));
     run.bytes += outcome.size;
     run.written.push_back({index, outcome, std::move(temporary), top, run.mirrors.size() - 1, replace, std::move(again),
                            std::move(made)});
-    if (run.bytes >= bytes_per_run) give_names(run);
+    return Attempt::written;
+}
+
+// Converts the copy of the job `index`, or ends it with why not. A link, or a file that turns out
+// to be one, is followed by hand; what it leads to is the original, held for this job alone.
+void run_job(Run& run, std::size_t index) {
+    const Work& work = run.session.work;
+    const Job& job = work.jobs[index];
+    if (job.source != run.source) hold(run, job);
+    std::vector<Made> made = std::move(run.made);
+    run.made.clear();
+    if (!run.problem.empty()) return end_job(run, index, failed(run.problem, run.cause, std::move(made)));
+    Attempt outcome = Attempt::linked;
+    for (bool linked = job.link; outcome == Attempt::linked; linked = true) {
+        Folder target;
+        Path target_name;
+        if (linked) {
+            if (std::optional<Ended> refused = follow(run, job, target, target_name)) {
+                refused->made = std::move(made);
+                return end_job(run, index, std::move(*refused));
+            }
+        }
+        outcome = attempt(run, index, linked ? Place{target, target_name} : Place{run.original, job.name}, !linked, made);
+        close_folder(target);
+    }
+    if (outcome == Attempt::written && run.bytes >= bytes_per_run) give_names(run);
 }
 
 // Runs the jobs `jobs` of one run on a thread, in their order, until `stop` is set; then flushes
@@ -516,6 +562,9 @@ void prepare_folders(Session& session) {
     session.copies.resize(work.tops.size());
     session.flushes = std::vector<Flushes>(work.tops.size());
     session.copies_found = work.copies;
+    for (const Source& source : work.sources) session.tree.push_back(source.identity);
+    for (const Top& top : work.tops) session.tree.push_back(top.identity);
+    std::sort(session.tree.begin(), session.tree.end(), before);
     for (const Job& job : work.jobs) {
         std::uint32_t const top = source_of(work, job).top;
         if (session.copies[top].ready) continue;
@@ -553,7 +602,7 @@ std::size_t threads_at_work(const Work& work, std::size_t threads) {
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
              std::vector<Failure>& failures, std::vector<Path>& copies_in) {
     Session session{work, process_id(), 0, {}, {}, 0, work.jobs.size(), counts, failures,
-                    std::vector<bool>(work.tops.size()), console_title(), {}, {}, {}};
+                    std::vector<bool>(work.tops.size()), console_title(), {}, {}, {}, {}};
     prepare_folders(session);
     flush_lines();
     // The case twins after all other jobs, so that the copy of the first of each pair exists when

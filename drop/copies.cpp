@@ -78,6 +78,7 @@ Copies open_copies(const Top& top, bool make) {
                 other ? name + what : text("cannot make the folder converted: ") + system_text(error));
         return copies;
     }
+    ask_file_system(copies.folder);
     if (!top.copies_by_link) return copies;
     Identity identity;
     std::size_t inside = 1, holds = 1;

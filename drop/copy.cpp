@@ -34,7 +34,7 @@ namespace {
 Outcome::Step open_original(Files& files, Place place, Handle& file, Opened& opened, Error& error) {
     using Step = Outcome::Step;
     if ((error = files.open(place.folder, place.name, false, file, opened)) != 0) {
-        return files.busy(error) ? Step::busy : Step::open;
+        return files.busy(error) ? Step::busy : files.linked(error) ? Step::linked : Step::open;
     }
     if (opened.regular) return Step::done;
     files.close(file);
@@ -145,8 +145,12 @@ Checked check_copy(Files& files, Place original, Place copy, std::span<std::uint
     if ((checked.step = open_original(files, original, in, opened, checked.error)) != Step::done) return checked;
     checked.original = opened.version;
     // A copy that another program writes, or that is no file, is its user's: it stays.
-    if (files.open(copy.folder, copy.name, true, kept, copy_opened) != 0) {
+    if (Error const error = files.open(copy.folder, copy.name, true, kept, copy_opened)) {
         files.close(in);
+        if (files.linked(error)) {
+            checked.step = Step::linked;
+            checked.copy_linked = true;
+        }
         return checked;
     }
     std::uint64_t const size = opened.version.size, copy_size = copy_opened.version.size;

@@ -76,6 +76,9 @@ struct Folder {
     // Its file system tells a file that another program has open for writing by refusing a
     // read lease on it; network and FUSE file systems refuse every lease.
     bool leases = false;
+    // On Windows, where it really is, once asked: a file opened in it that really is elsewhere
+    // was reached through a link that its listing does not show (a Unix link under Wine).
+    Path real;
 };
 
 // What tells one version of a file from another: its size, when it was last written (in
@@ -114,8 +117,11 @@ struct Files {
     // original, or an existing `copy`, whose time may then be set. Where its file system allows,
     // under a read lease first, so that its version is asked once no program writes it.
     virtual Error open(const Folder& folder, const Path& name, bool copy, Handle& file, Opened& opened) = 0;
-    // Whether `error` from open says that another program has the file open to write.
+    // Whether `error` from open says that another program has the file open to write; and
+    // whether `error` from open or version says that the name is a link, which the drop follows
+    // by hand or not at all.
     virtual bool busy(Error error) = 0;
+    virtual bool linked(Error error) = 0;
     // Whether the lease that `file` was opened under still holds: no program has opened the file
     // to write since. Where it has, the lease is let go, so that the program can go on.
     virtual bool guarded(Handle file) = 0;
@@ -151,7 +157,8 @@ struct Files {
 // is what the original's first bytes said it was, once they were read, and `size` its size.
 struct Outcome {
     enum class Step {
-        done, open, busy, not_regular, read, too_short, create, write, flush, close, rename, taken, stopped, changed
+        done, open, busy, not_regular, linked, read, too_short, create, write, flush, close, rename, taken, stopped,
+        changed
     } step;
     Error error = 0;
     bool left = false;
@@ -172,7 +179,7 @@ struct Place {
 // and flushes it where its file system flushes file by file; the copy is then `done`, its rename
 // left to `give_name` once what flush_all flushes is on the disk. A file shorter than kept_bytes
 // is refused before any copy is made, and so is no regular file, and a file that another program
-// has open to write (`busy`). A file that changed while it was read (its lease broken by a
+// has open to write (`busy`), or that turns out to be a link (`linked`). A file that changed while it was read (its lease broken by a
 // program that opened it to write; where no lease holds it, another size, another time of
 // writing, or another file or none under its name at the end), or that gave other than its size
 // in bytes, ends as `changed`: its copy would be of no one version of it. On any failure, and
@@ -215,11 +222,13 @@ struct Checked {
     Error error = 0;
     Match match = Match::other;
     Version original;  // as it was read
+    bool copy_linked = false;
 };
 
 // Reads `original` and `copy` once, each under the same guards as a conversion, and says how the
 // copy matches, using `buffer` for both whatever their sizes. An exact copy takes its original's
-// time of writing, so that the next drop finds it the same version without a read.
+// time of writing, so that the next drop finds it the same version without a read. A copy that
+// turns out to be a link ends the check at `linked`, with `copy_linked` set.
 Checked check_copy(Files& files, Place original, Place copy, std::span<std::uint8_t> buffer,
                    const std::atomic<bool>& stop);
 

@@ -137,6 +137,7 @@ struct PosixFiles final : Files {
     }
     // EWOULDBLOCK, the same number, is what open gives where another program holds a write lease.
     bool busy(Error error) override { return error == EAGAIN; }
+    bool linked(Error error) override { return error == ELOOP; }  // O_NOFOLLOW met a link
     bool guarded(Handle file) override { return ::fcntl(descriptor(file), F_GETLEASE) == F_RDLCK; }
     Error create(const Folder& folder, const Path& name, std::uint32_t mode, Handle& file) override {
         int const fd = ::openat(descriptor(folder.handle), name.c_str(),
@@ -279,7 +280,7 @@ Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& c
     int const fd = ::openat(descriptor(folder.handle), name.c_str(),
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) return errno;
-    child = {fd, join(folder.path, name), folder.flush_each, 0, folder.leases};
+    child = {fd, join(folder.path, name), folder.flush_each, 0, folder.leases, {}};
     if (follow) ask_file_system(child);  // a link, as a folder of copies may be, may lead to another file system
     return 0;
 }
@@ -404,7 +405,7 @@ Followed follow_link(const Folder& folder, const Path& name) {
         followed.error = errno;
         return followed;
     }
-    followed.folder = {held, shown, folder.flush_each, 0, folder.leases};
+    followed.folder = {held, shown, folder.flush_each, 0, folder.leases, {}};
     ask_file_system(followed.folder);
     return followed;
 }

@@ -82,6 +82,60 @@ Error open_in(const Folder& folder, std::wstring_view name, ACCESS_MASK access, 
 
 std::wstring final_path(HANDLE file) { return final_path_of(file); }
 
+namespace {
+
+// The ntdll call that lists a folder's entries matching a name; MinGW's headers lack it.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE routine, PVOID context,
+                                               PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                               FILE_INFORMATION_CLASS which, BOOLEAN single, PUNICODE_STRING name,
+                                               BOOLEAN restart);
+
+// A name's entry in the listing of its folder: what the folder says it is, which a handle opened
+// on it may not show (Wine follows a Unix link even when asked for the reparse point itself).
+struct Listed {
+    DWORD attributes = 0;
+    DWORD tag = 0;
+    std::uint64_t id = 0, size = 0;
+    std::int64_t written = 0;
+};
+
+// Asks the listing of the held `folder` for `name`, through a handle of its own, so that no other
+// listing of the folder, on another thread, moves its place.
+Error listed(const Folder& folder, const Path& name, Listed& entry) {
+    HANDLE self = INVALID_HANDLE_VALUE;
+    if (Error const error = open_in(folder, L"", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT, self)) {
+        return error;
+    }
+    alignas(LONGLONG) unsigned char buffer[sizeof(FILE_ID_BOTH_DIR_INFO) + 520 * sizeof(wchar_t)];
+    UNICODE_STRING pattern;
+    pattern.Buffer = const_cast<wchar_t*>(name.data());
+    pattern.Length = pattern.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    IO_STATUS_BLOCK status;
+    NTSTATUS const result = NtQueryDirectoryFile(self, nullptr, nullptr, nullptr, &status, buffer, sizeof buffer,
+                                                 FileIdBothDirectoryInformation, TRUE, &pattern, TRUE);
+    CloseHandle(self);
+    if (!NT_SUCCESS(result)) {
+        Error const error = RtlNtStatusToDosError(result);
+        return error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error;
+    }
+    auto const* const found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer);
+    entry = {found->FileAttributes, found->EaSize, static_cast<std::uint64_t>(found->FileId.QuadPart),
+             static_cast<std::uint64_t>(found->EndOfFile.QuadPart), found->LastWriteTime.QuadPart};
+    return 0;
+}
+
+// Whether the open `file`, opened as `name` in `folder`, really is elsewhere: reached through a
+// link that the listing of `folder` showed as a file. Asked where the folder's own place is known.
+bool elsewhere(const Folder& folder, const Path& name, HANDLE file) {
+    if (folder.real.empty()) return false;
+    std::wstring const real = final_path_of(file), expected = join(folder.real, name);
+    return !real.empty() && CompareStringOrdinal(real.data(), static_cast<int>(real.size()), expected.data(),
+                                                 static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL;
+}
+
+}  // namespace
+
 std::uint64_t volume_of(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information;
     return GetFileInformationByHandle(file, &information) ? information.dwVolumeSerialNumber : 0;
@@ -134,6 +188,10 @@ struct WindowsFiles final : Files {
             CloseHandle(handle);
             return error;
         }
+        if (elsewhere(folder, name, handle)) {
+            CloseHandle(handle);
+            return stopped_on_link;
+        }
         file = handle_from(handle);
         opened.mode = 0666;  // a copy takes the permissions of the folder it is made in, as Explorer's do
         opened.regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -142,6 +200,7 @@ struct WindowsFiles final : Files {
     }
     // A file open without sharing reading is told by the system's own words.
     bool busy(Error) override { return false; }
+    bool linked(Error error) override { return error == stopped_on_link; }
     bool guarded(Handle) override { return true; }
     Error set_time(Handle file, std::int64_t written) override {
         FILE_BASIC_INFO basic{};  // the times left 0 stay as they are
@@ -189,7 +248,8 @@ struct WindowsFiles final : Files {
                                         FILE_NON_DIRECTORY_FILE, opened)) {
             return error;
         }
-        Error const error = version_of(opened, version);
+        Error error = version_of(opened, version);
+        if (error == 0 && elsewhere(folder, name, opened)) error = stopped_on_link;
         CloseHandle(opened);
         return error;
     }
@@ -236,30 +296,33 @@ Error identity_of(const Folder& folder, Identity& identity, std::uint32_t* mode)
     return 0;
 }
 
-void ask_file_system(Folder&) {}
+// Where the folder really is, so that a file opened in it that is really elsewhere is told.
+void ask_file_system(Folder& folder) { folder.real = final_path_of(handle_of(folder.handle)); }
 
+// As the folder's listing shows it: a handle opened on a link may show what it leads to.
 Error find(const Folder& folder, const Path& name, Found& found) {
     found = {};
-    HANDLE file = INVALID_HANDLE_VALUE;
-    Error const error = open_in(folder, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT, file);
+    Listed entry;
+    Error const error = listed(folder, name, entry);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
     if (error != 0) return error;
-    Version version;
-    DWORD attributes = 0;
-    Error const asked = version_of(file, version, &attributes);
-    CloseHandle(file);
-    if (asked != 0) return asked;
-    found.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Found::Kind::link
-                 : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? Found::Kind::folder
-                                                                  : Found::Kind::file;
-    found.size = version.size;
-    found.written = version.written;
+    found.kind = stands_for_name(entry.attributes, entry.tag)            ? Found::Kind::link
+                 : (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? Found::Kind::folder
+                                                                         : Found::Kind::file;
+    found.size = entry.size;
+    found.written = entry.written;
     return 0;
 }
 
-// Opened with the reparse point itself, and refused when it is one, unless it is to be followed.
+// Opened with the reparse point itself, and refused when it is one, unless it is to be followed:
+// judged first by the folder's listing, which shows a link that a handle opened on it may not
+// (Wine's Unix links), and then by the identity of what was opened, which must be what was listed.
 Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& child) {
+    Listed entry;
+    if (!follow) {
+        if (Error const error = listed(folder, name, entry)) return error;
+        if (stands_for_name(entry.attributes, entry.tag)) return stopped_on_link;
+    }
     HANDLE opened = INVALID_HANDLE_VALUE;
     ULONG const options = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
     if (Error const error = open_in(folder, name, folder_access, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, options,
@@ -268,13 +331,15 @@ Error open_folder(const Folder& folder, const Path& name, bool follow, Folder& c
     }
     if (!follow) {
         FILE_BASIC_INFO information;
+        Version version;
         if (!GetFileInformationByHandleEx(opened, FileBasicInfo, &information, sizeof information) ||
-            (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || version_of(opened, version) != 0 ||
+            version.file != entry.id) {
             CloseHandle(opened);
             return stopped_on_link;
         }
     }
-    child = {handle_from(opened), join(folder.path, name), true, follow ? volume_of(opened) : folder.volume};
+    child = {handle_from(opened), join(folder.path, name), true, follow ? volume_of(opened) : folder.volume, false, {}};
     return 0;
 }
 
@@ -308,10 +373,14 @@ bool remove_file(const Folder& folder, const Path& name) {
     }
     Version version;
     DWORD attributes = 0;
-    bool const removed = version_of(opened, version, &attributes) == 0 &&
-                         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && delete_open(opened);
+    Listed entry;
+    bool removed = listed(folder, name, entry) == 0 && !stands_for_name(entry.attributes, entry.tag) &&
+                   version_of(opened, version, &attributes) == 0 && version.file == entry.id &&
+                   (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && delete_open(opened);
     CloseHandle(opened);
-    return removed;
+    // A file goes when its last handle closes, and a system may fail that without a word (Wine, in
+    // a folder it may not write): removed only once its name is gone.
+    return removed && listed(folder, name, entry) == ERROR_FILE_NOT_FOUND;
 }
 
 Path real_path(const Folder& folder) { return final_path_of(handle_of(folder.handle)); }
@@ -354,7 +423,7 @@ Followed follow_link(const Folder& folder, const Path& name) {
         followed.error = GetLastError();
         return followed;
     }
-    followed.folder = {handle_from(held), shown(above), true, volume_of(held)};
+    followed.folder = {handle_from(held), shown(above), true, volume_of(held), false, above};
     followed.name = std::wstring(last_component(std::wstring_view(real)));
     return followed;
 }

@@ -22,4 +22,11 @@ std::uint64_t volume_of(HANDLE file);
 // has on disk, in the extended form. Empty when the system cannot say.
 std::wstring final_path(HANDLE file);
 
+// Whether a listing's entry of `attributes` and reparse `tag` stands for another name: a symbolic
+// link or a junction, or a reparse point with no tag, which is how Wine lists a Unix link.
+// Other reparse points (compressed and deduplicated files, cloud placeholders) are ordinary.
+constexpr bool stands_for_name(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
 }  // namespace drop

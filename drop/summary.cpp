@@ -150,6 +150,7 @@ std::string step_words(Outcome::Step step) {
     case Step::changed: return "the file changed while it was being converted; no copy kept";
     case Step::done:
     case Step::not_regular:
+    case Step::linked:
     case Step::taken:
     case Step::stopped: break;
     }

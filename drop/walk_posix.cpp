@@ -112,7 +112,8 @@ Given look_up(const char* argument) {
         given.error = errno;
         return given;
     }
-    given.folder = {fd, held};
+    given.folder.handle = fd;
+    given.folder.path = held;
     ask_file_system(given.folder);
     if (!folder) given.name = std::string(last_component(std::string_view(path)));
     return given;

@@ -68,11 +68,9 @@ Listing list_folder(const Folder& folder) {
             auto const* const entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
             std::wstring_view const name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
-                // A link or a junction is a reparse point whose tag, which the listing gives in
-                // place of the size of extended attributes, says that it stands for another
-                // name; compressed and cloud files are reparse points too, and ordinary files.
-                bool const link = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                                  IsReparseTagNameSurrogate(entry->EaSize);
+                // The listing gives a reparse point's tag in place of the size of its extended
+                // attributes.
+                bool const link = stands_for_name(entry->FileAttributes, entry->EaSize);
                 bool const directory = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 listing.entries.push_back({Path(name),
                                            !directory ? Entry::Type::file
@@ -123,7 +121,8 @@ Given look_up(const wchar_t* argument) {
         given.error = GetLastError();
         return given;
     }
-    given.folder = {reinterpret_cast<Handle>(opened), held, true, volume_of(opened)};
+    given.folder = {reinterpret_cast<Handle>(opened), held, true, volume_of(opened), false, {}};
+    ask_file_system(given.folder);
     if (!folder) given.name = std::wstring(last_component(std::wstring_view(source)));
     // Where it really is, for the rule of converted folders: a file given may be a link into one.
     HANDLE const target = folder ? opened

@@ -29,7 +29,7 @@ drop_closing() {
 }
 p() { printf '%s' "$1"; }
 pause=$work/paused  # made by a run that the fault injector pauses, and removed to let it go on
-paused() { [ -e "$pause" ]; }
+paused() { [ -s "$pause" ]; }  # made, and its process id written
 in_copies() { printf 'converted/%s' "$1"; }
 missing_text='No such file or directory' folds_case=no
 # A copy has its original's permission bits, less the umask, as cp makes it.
@@ -154,9 +154,10 @@ else
 fi
 
 # ---- Few descriptors: a drop of many folders holds only what its files at work need ----
+# With few, it runs fewer threads: no file fails for want of a descriptor that one thread had.
 dir=$work/few expect=$work/few-expect originals=$work/few-originals
 for i in $(seq 100 219); do add_file "d$i/a.wav" 100 && add_file "d$i/b.wav" 100; done
-(ulimit -n 80 && QUOXEL_DROP_THREADS=8 drop "$dir" && echo "$status" >"$work/status")
+(ulimit -n 24 && QUOXEL_DROP_THREADS=8 drop "$dir" && echo "$status" >"$work/status")
 status=$(cat "$work/status")
 ended 0
 (cd "$expect" && copies_exact $(find . -type f))
@@ -210,6 +211,140 @@ for round in 1 2 3; do
     raced "$dir/converted/d1" "$dir/c1" "$dir/converted/d4" "$dir/c4" "$dir/converted/d6" "$dir/c6"
     raced locked "$dir/converted" "$dir/cc"
 done
+
+# ---- Links: followed only where they lead beneath the folder given ----
+# A link to a file is converted where it leads beneath the folder given, wherever the link is
+# and however it is written (../x.wav, or a whole path into the tree); one that leads outside,
+# into a folder of copies at any depth, or to a device, is skipped without anything of it being
+# opened but folders; and a "converted" below the top is never followed, nor swept.
+dir=$work/L expect=$work/L-expect originals=$work/L-originals outside=$work/L-outside
+add_file in.wav 3000 && add_file sub/deep.wav 3000
+mkdir -p "$outside/private" && chmod 700 "$outside/private"
+echo SECRET-A >"$outside/private/a" && echo SECRET-B >"$outside/b" && chmod 640 "$outside/b"
+ln -s "$outside/private/a" "$dir/a.wav" && ln -s ../../L-outside/b "$dir/sub/b.wav"
+ln -s ../in.wav "$dir/sub/up.wav" && ln -s "$dir/sub/deep.wav" "$dir/whole.wav"
+cp "$expect/in.wav" "$expect/sub/up.wav" && cp "$dir/in.wav" "$originals/sub/up.wav"
+cp "$expect/sub/deep.wav" "$expect/whole.wav" && cp "$dir/sub/deep.wav" "$originals/whole.wav"
+ln -s /dev/null "$dir/null.wav"
+mkdir -p "$outside/theirs" && echo theirs >"$outside/theirs/quoxel-4000000000-1.tmp" && : >"$outside/theirs/quoxel-4000000000.lock"
+ln -s "$outside/theirs" "$dir/sub/converted"
+# A copy at the end of a path longer than the system names (PATH_MAX), reached through a link.
+long=$(printf 'd%.0s' $(seq 1 200))
+names() { for i in $(seq "$1" "$2"); do printf '%s%s/' "$long" "$i"; done; }
+(mkdir -p "$dir/converted" && cd "$dir/converted" && ln -s "$(names 1 12)" way &&
+    for i in $(seq 1 24); do mkdir "$long$i" && cd -P "$long$i" && { [ "$i" -ne 12 ] || ln -s "$(names 13 24)" on; }; done &&
+    head -c 3000 /dev/urandom >deep.wav)
+ln -s converted/way/on/deep.wav "$dir/copy.wav"
+drop "$dir"
+ended 0
+for f in a.wav sub/b.wav null.wav; do said_line "skipped: $dir/$f (a link that leads outside the folder given)"; done
+said_line "skipped: $dir/copy.wav (a link to a converted copy)"
+said_line "not entered: $dir/sub/converted (a folder link)"
+(cd "$dir/converted" && rm -r "$long"1 way) && rm "$dir/copy.wav"
+copies_exact ./in.wav ./sub/deep.wav ./sub/up.wav ./whole.wav
+[ "$(ls "$outside/theirs" | wc -l)" -eq 2 ] || fail "what a converted link below the top leads to changed: $(ls "$outside/theirs")"
+! grep -rq SECRET "$dir/converted" || fail "a copy holds what is outside the tree"
+# Nothing behind a link to a device is ever opened, only the folders on its way (O_PATH).
+if command -v strace >/dev/null; then
+    rm -rf "$dir/converted"
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 timeout -k 5 60 strace -f -qq -e trace=openat,open \
+        -o "$work/trace.null" "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || fail "the traced drop: $(cat "$work/out")"
+    ! grep '"null"' "$work/trace.null" | grep -v O_PATH | grep -q . || fail "a device was opened: $(grep '"null"' "$work/trace.null")"
+fi
+
+# ---- Another user's tree, dropped by root ----
+# Someone who owns the tree makes "converted" a link to a folder that only root may write, or a
+# folder of theirs; swaps regular files for links to root's files while root's drop reads them:
+# nothing outside the tree is written, and no copy holds what only root may read.
+if [ "$(id -u)" -eq 0 ] && id nobody >/dev/null 2>&1; then
+    dir=$work/N expect=$work/N-expect originals=$work/N-originals outside=$work/N-outside
+    add_file a.wav 3000
+    mkdir -p "$outside/root-only" && chmod 700 "$outside/root-only"
+    ln -s "$outside/root-only" "$dir/converted"
+    chown -R -h nobody "$dir"
+    drop "$dir"
+    ended 1
+    numbered_line "failed: $dir/a.wav ($dir/converted is a link that another user made; no copy is made there)"
+    [ -z "$(ls -A "$outside/root-only")" ] || fail "root wrote into $outside/root-only through another user's link"
+    rm "$dir/converted" && mkdir "$dir/converted" && chown nobody "$dir/converted" && chmod 2775 "$dir/converted"
+    echo SECRET >"$outside/root-only/secret"
+    for i in $(seq 100 224); do
+        add_file "f$i.wav" 3000 && ln -s "$outside/root-only/secret" "$dir/l$i" && pairs="${pairs:-} $dir/f$i.wav $dir/l$i"
+    done
+    chown -R -h nobody "$dir"
+    for round in 1 2 3; do
+        rm -f "$work/stop" && find "$dir/converted" -type f -delete
+        # shellcheck disable=SC2086 # one pair after another
+        "$swap_folders" "$work/stop" $pairs >"$work/swaps" &
+        status=0 && timeout -k 5 60 "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
+        : >"$work/stop" && wait
+        ! grep -rqs SECRET "$dir/converted" || fail "a copy holds root's file: $(grep -rls SECRET "$dir/converted")"
+        for copy in "$dir"/converted/*.wav; do
+            [ ! -e "$copy" ] || cmp -s "$copy" "$expect/${copy##*/}" || fail "${copy##*/} is not its original's copy"
+        done
+        no_leftovers "$dir"
+    done
+else
+    echo "drop-linux-test: not root, or no user nobody, so root's drop over another user's tree is not tried"
+fi
+
+# ---- Files that another program writes while a drop reads them ----
+# Where the file system keeps leases, a file held open to write fails, and the next drop converts
+# it; one opened to write while it is read breaks the lease and gets no copy; and files rewritten
+# whole again and again while drops run get only copies of one whole version each.
+case $(stat -f -c %t "$work") in ef53 | 58465342 | 9123683e | 1021994) leases=yes ;; *) leases=no ;; esac
+if [ "$leases" = yes ]; then
+    dir=$work/W expect=$work/W-expect originals=$work/W-originals
+    add_file held.wav 3000 && add_file other.wav 3000
+    exec 3>>"$dir/held.wav"
+    drop "$dir"
+    exec 3>&-
+    ended 1
+    numbered_line "failed: $dir/held.wav (another program has it open to write; a later drop converts it)"
+    drop "$dir"
+    ended 0
+    copies_exact ./held.wav ./other.wav
+    # Rewritten whole, two versions in turn, while drops run.
+    dir=$work/R
+    mkdir -p "$dir"
+    for i in $(seq 10 25); do
+        head -c 200000 /dev/urandom >"$work/R-a$i" && head -c 200000 /dev/urandom >"$work/R-b$i"
+        cp "$work/R-a$i" "$work/R-ca$i" && "$tool" "$work/R-ca$i" && cp "$work/R-b$i" "$work/R-cb$i" && "$tool" "$work/R-cb$i"
+        cp "$work/R-a$i" "$dir/r$i.wav"
+    done
+    rm -f "$work/stop"
+    (while [ ! -e "$work/stop" ]; do for i in $(seq 10 25); do cp "$work/R-b$i" "$dir/r$i.wav"; cp "$work/R-a$i" "$dir/r$i.wav"; done; done) &
+    for round in 1 2 3 4 5 6; do
+        rm -rf "$dir/converted"
+        status=0 && timeout -k 5 60 "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
+        case $status in 0 | 1) ;; *) fail "a drop of files being written ended with $status: $(cat "$work/out")" ;; esac
+        for i in $(seq 10 25); do
+            copy=$dir/converted/r$i.wav
+            [ ! -e "$copy" ] || cmp -s "$copy" "$work/R-ca$i" || cmp -s "$copy" "$work/R-cb$i" ||
+                fail "r$i.wav's copy is of no one version of it"
+        done
+        no_leftovers "$dir"
+    done
+    : >"$work/stop" && wait
+else
+    echo "drop-linux-test: $work is on a file system that keeps no leases, so files being written are not tried"
+fi
+
+# ---- Folders of copies as private as their originals ----
+# Each mirror folder takes its original's permission bits less the umask, and converted those of
+# the folder given; a folder whose bits would stop the drop writing in it gets them once its
+# copies are in.
+dir=$work/M expect=$work/M-expect originals=$work/M-originals
+add_file private/p.wav 3000 && add_file shut/s.wav 3000 && add_file open/o.wav 3000
+chmod 700 "$dir/private" && chmod 555 "$dir/shut" && chmod 750 "$dir"
+drop "$dir"
+ended 0
+[ "$(stat -c %a "$dir/converted" "$dir/converted/private" "$dir/converted/shut" "$dir/converted/open")" = "750
+700
+555
+775" ] || fail "the modes of the folders of copies: $(stat -c '%n %a' "$dir/converted" "$dir/converted"/*)"
+chmod 755 "$dir/converted/shut" "$dir/shut"
+copies_exact ./private/p.wav ./shut/s.wav ./open/o.wav
 
 # ---- A file and the folders that hold it, given by relative paths and other spellings ----
 folders_case

@@ -64,7 +64,7 @@ struct HeldDir {
     ScratchDir dir;
     Folder folder;
     explicit HeldDir(bool flush_each = false) {
-        folder = {open(dir.path("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), dir.path(""), flush_each};
+        folder = {open(dir.path("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), dir.path(""), flush_each, 0, false, {}};
     }
     ~HeldDir() { drop::close_folder(folder); }
     std::string path(const std::string& name) const { return dir.path(name); }
@@ -91,6 +91,7 @@ struct FaultyFiles final : Files {
         return fails("open") ? error : real.open(d, p, copy, f, opened);
     }
     bool busy(Error e) override { return real.busy(e); }
+    bool linked(Error e) override { return real.linked(e); }
     bool guarded(Handle f) override { return real.guarded(f); }
     Error set_time(Handle f, std::int64_t written) override {
         if (f == out) calls_made.push_back("set time");
@@ -338,6 +339,47 @@ TEST(DropCore, AFileThatChangesWhileItIsReadGivesNoCopy) {
         EXPECT_EQ(outcome.step, Copy::Step::changed) << c.what;
         EXPECT_EQ(names_in(dir.path("")), std::vector<std::string>{"a.wav"}) << c.what;
     }
+}
+
+// Where the file system keeps leases, a file that a program holds open to write is busy, and one
+// that a program opens to write while it is read breaks the lease: no copy either way, and the
+// lease is let go at once, so that the program can go on. A copy made carries its original's time.
+TEST(DropCore, ALeaseTellsAFileThatIsBeingWritten) {
+    HeldDir dir;
+    drop::ask_file_system(dir.folder);
+    if (!dir.folder.leases) GTEST_SKIP() << "the scratch folder's file system keeps no leases";
+    std::string const original = dir.path("a.wav");
+    write_file(original, random_bytes(3000, 5));
+    Bytes buffer(256);
+    std::atomic<bool> const stop{false};
+
+    int const writer = open(original.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    FaultyFiles held;
+    EXPECT_EQ(copy_converted(held, dir, "a.wav", "c.wav", buffer, stop).step, Copy::Step::busy);
+    close(writer);
+
+    FaultyFiles opened;
+    int refused = 0;
+    opened.after_first_write = [&] {
+        int const fd = open(original.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        refused = fd < 0 ? errno : 0;
+        if (fd >= 0) close(fd);
+    };
+    EXPECT_EQ(copy_converted(opened, dir, "a.wav", "c.wav", buffer, stop).step, Copy::Step::changed);
+    EXPECT_EQ(refused, EWOULDBLOCK);  // the lease held until the program came
+    int const after = open(original.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(after, 0) << "the lease was not let go";
+    if (after >= 0) close(after);
+    EXPECT_EQ(names_in(dir.path("")), std::vector<std::string>{"a.wav"});
+
+    FaultyFiles quiet;
+    EXPECT_EQ(copy_converted(quiet, dir, "a.wav", "c.wav", buffer, stop).step, Copy::Step::done);
+    struct stat a, c;
+    ASSERT_EQ(stat(original.c_str(), &a), 0);
+    ASSERT_EQ(stat(dir.path("c.wav").c_str(), &c), 0);
+    EXPECT_EQ(a.st_mtim.tv_sec, c.st_mtim.tv_sec);
+    EXPECT_EQ(a.st_mtim.tv_nsec, c.st_mtim.tv_nsec);
 }
 
 // Every job runs once and is reported once, one job a task or several, also when the jobs end

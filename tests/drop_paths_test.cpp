@@ -387,7 +387,7 @@ Work work_of(const std::vector<Given>& given) {
         Path const top = native(g.top);
         Identity const top_identity = identity(native(g.same_as.empty() ? g.top : g.same_as));
         auto known = std::find_if(work.tops.begin(), work.tops.end(), [&](const Top& t) { return t.identity == top_identity; });
-        if (known == work.tops.end()) known = work.tops.insert(known, {Folder{no_handle, top}, top_identity});
+        if (known == work.tops.end()) known = work.tops.insert(known, {Folder{no_handle, top, false, 0, false, {}}, top_identity});
         Path const relative = local(g.relative);
         Path const real_top = native(g.same_as.empty() ? g.top : g.same_as);
         work.sources.push_back({static_cast<std::uint32_t>(known - work.tops.begin()), relative,

@@ -9,6 +9,7 @@
 //                  the read returns fewer at the end of the file, as when another program
 //                  shortens the file during the conversion
 //   CALL:N:pause   just before the Nth call of CALL, the file that QUOXEL_PAUSE names is made,
+//                  holding the process's id,
 //                  and the call waits until that file is removed, then goes through: a test acts
 //                  at a known point of a run, whatever the machine's load
 //
@@ -107,15 +108,19 @@ Function* next(const char* name) {
     return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
 }
 
-// The pause of a `pause` fault: the file QUOXEL_PAUSE is made, then waited for until a test
-// removes it. Only the file's existence is looked at, so the wait ends however long it took.
+// The pause of a `pause` fault: the file QUOXEL_PAUSE is made, with the process's id in it, then
+// waited for until a test removes it. Only the file's existence is looked at, so the wait ends
+// however long it took.
 void pause_here() {
     const char* const file = std::getenv("QUOXEL_PAUSE");
-    int const fd = next<int(const char*, int, ...)>("open")(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    int const fd = next<int(const char*, int, ...)>("open")(file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         std::perror("fault_injector: cannot make QUOXEL_PAUSE");
         std::_Exit(125);
     }
+    char id[24];
+    int const length = std::snprintf(id, sizeof id, "%ld\n", static_cast<long>(getpid()));
+    next<ssize_t(int, const void*, size_t)>("write")(fd, id, static_cast<size_t>(length));
     next<int(int)>("close")(fd);
     struct stat status;
     timespec const moment = {0, 10000000};
