@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -242,6 +243,7 @@ struct Run {
     std::span<std::uint8_t> buffer;
     const std::atomic<bool>& stop;
     std::vector<std::pair<std::size_t, Ended>>& results;
+    std::function<void()> deliver;  // gives back the results so far, for their lines to keep up
 
     std::uint32_t source = UINT32_MAX;  // whose folders are held
     Folder original{};
@@ -280,6 +282,9 @@ void give_names(Run& run) {
         ended.made = std::move(copy.made);
         end_job(run, copy.index, std::move(ended));
     }
+    // The lines of the copies named, and of the jobs that ended before them, show now, not once
+    // the run of jobs has ended: a run of large files takes a while.
+    if (!run.written.empty()) run.deliver();
     run.written.clear();
     run.bytes = 0;
     std::size_t const last = run.mirrors.size() - 1;
@@ -615,8 +620,9 @@ void convert(const Work& work, std::size_t threads, const std::atomic<bool>& sto
         std::size_t const runs = (phase.size() + jobs_per_run - 1) / jobs_per_run;
         std::size_t const ran = run_pool<Ended>(
             runs, threads, stop,
-            [&](std::size_t r, std::span<std::uint8_t> buffer, std::vector<std::pair<std::size_t, Ended>>& results) {
-                Run run{session, system_files(), buffer, stop, results};
+            [&](std::size_t r, std::span<std::uint8_t> buffer, std::vector<std::pair<std::size_t, Ended>>& results,
+                auto deliver) {
+                Run run{session, system_files(), buffer, stop, results, deliver};
                 std::size_t const first = r * jobs_per_run;
                 run_jobs(run, std::span<const std::size_t>(phase).subspan(first, std::min(jobs_per_run, phase.size() - first)));
             },

@@ -28,11 +28,11 @@ std::size_t sweep(const Folder& copies) {
     std::size_t removed = 0;
     for (const Path& name : temporaries) {
         if (at_work(copies, *temporary_owner(PathView(name)))) continue;
-        if (remove_file(copies, name)) {
-            say(text("removed: ") + readable(join(copies.path, name)) +
-                text(" (a temporary copy left by a drop that was closed or stopped)"));
-            ++removed;
-        }
+        Removal const removal = remove_file(copies, name);
+        if (removal == Removal::other) continue;  // no file of a drop's: it stays, unsaid
+        say(text(removal == Removal::removed ? "removed: " : "not removed: ") + readable(join(copies.path, name)) +
+            text(" (a temporary copy left by a drop that was closed or stopped)"));
+        removed += removal == Removal::removed ? 1 : 0;
     }
     for (const Path& name : locks) at_work(copies, *lock_owner(PathView(name)));
     return removed;
@@ -185,12 +185,19 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
         if (!alone[top]) alone[top] = copies[top].problem.empty() && !others_at_work(copies[top].folder, process);
         return *alone[top];
     };
+    // The deepest first, each beneath its folders held from the one before: a deep tree opens each
+    // folder once.
+    std::optional<Chain> chain;
+    std::uint32_t chain_top = UINT32_MAX;
     for (const Made& folder : made) {
         if (!by_us(folder.top)) continue;
+        if (folder.top != chain_top) chain.emplace(std::min<std::size_t>(descriptors_left() / 4, 1024));
+        chain_top = folder.top;
         PathView const relative = folder.relative, above = parent(relative);
         Folder held;
+        bool own = false;
         bool const deeper = above.size() != 0 && above != relative;
-        if (deeper && open_below(copies[folder.top].folder, above, held).error != 0) continue;
+        if (deeper && open_through(*chain, copies[folder.top].folder, above, held, own) != 0) continue;
         const Folder& in = deeper ? held : copies[folder.top].folder;
         Path const name(last_component(relative));
         remove_folder(in, name);
@@ -200,8 +207,9 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
             set_mode(kept, folder.mode);
             close_folder(kept);
         }
-        if (deeper) close_folder(held);
+        if (own) close_folder(held);
     }
+    chain.reset();
     for (std::uint32_t top = 0; top < copies.size(); ++top) {
         Copies& at = copies[top];
         if (!at.ready) continue;

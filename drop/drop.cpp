@@ -87,7 +87,9 @@ void say_end(std::vector<Failure>& failures, const std::vector<Path>& copies_in,
 Counts drop_files(std::span<const Path::value_type* const> arguments, const std::atomic<bool>& stop) {
     // Count first, so that the progress can say how far it has got.
     Work work;
-    for (const Path::value_type* const argument : arguments) take(argument, work);
+    for (const Path::value_type* const argument : arguments) {
+        if (!stop.load()) take(argument, work, stop);
+    }
     finish(work, compare_ignoring_case);
     std::size_t const threads = threads_at_work(work, threads_for(processors(), std::getenv("QUOXEL_DROP_THREADS")));
     std::size_t const counted_notes = static_cast<std::size_t>(std::count_if(
@@ -115,7 +117,9 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
     }
     flush_lines();
     std::vector<Path> copies_in;
-    convert(work, threads, stop, counts, failures, copies_in);
+    // Stopped while it counted: nothing is made, and nothing was converted.
+    if (stop.load()) counts.not_done += work.jobs.size();
+    else convert(work, threads, stop, counts, failures, copies_in);
     release(work);
     counts.stopped = stop.load();
     say_end(failures, copies_in, counts);

@@ -462,15 +462,18 @@ void remove_folder(const Folder& folder, const Path& name) {
 // Whatever else has taken the name meanwhile is not said to be removed: the file checked is held
 // (O_PATH, which needs no right to read it) while its name is removed, and it is removed only if
 // it has no name left.
-bool remove_file(const Folder& folder, const Path& name) {
+Removal remove_file(const Folder& folder, const Path& name) {
     int const fd = ::openat(descriptor(folder.handle), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return Removal::other;
     struct stat status;
-    bool removed = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&
-                   ::unlinkat(descriptor(folder.handle), name.c_str(), 0) == 0;
-    removed = removed && ::fstat(fd, &status) == 0 && status.st_nlink == 0;
+    Removal removal = Removal::other;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) {
+        removal = ::unlinkat(descriptor(folder.handle), name.c_str(), 0) != 0           ? Removal::stays
+                  : ::fstat(fd, &status) == 0 && status.st_nlink == 0 ? Removal::removed
+                                                                      : Removal::other;
+    }
     ::close(fd);
-    return removed;
+    return removal;
 }
 
 std::vector<Path> names_in(const Folder& folder) {

@@ -365,22 +365,29 @@ void remove_folder(const Folder& folder, const Path& name) {
 }
 
 // A name that is no regular file (a folder, a link) is left.
-bool remove_file(const Folder& folder, const Path& name) {
+Removal remove_file(const Folder& folder, const Path& name) {
+    Listed entry;
+    if (listed(folder, name, entry) != 0 || stands_for_name(entry.attributes, entry.tag) ||
+        (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Removal::other;
+    }
     HANDLE opened = INVALID_HANDLE_VALUE;
     if (open_in(folder, name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                 FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, opened) != 0) {
-        return false;
+        return Removal::stays;
     }
     Version version;
     DWORD attributes = 0;
-    Listed entry;
-    bool removed = listed(folder, name, entry) == 0 && !stands_for_name(entry.attributes, entry.tag) &&
-                   version_of(opened, version, &attributes) == 0 && version.file == entry.id &&
-                   (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && delete_open(opened);
+    if (version_of(opened, version, &attributes) != 0 || version.file != entry.id ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(opened);
+        return Removal::other;
+    }
+    bool const deleted = delete_open(opened);
     CloseHandle(opened);
-    // A file goes when its last handle closes, and a system may fail that without a word (Wine, in
-    // a folder it may not write): removed only once its name is gone.
-    return removed && listed(folder, name, entry) == ERROR_FILE_NOT_FOUND;
+    // A file goes when its last handle closes, and a system may fail that without a word (Wine,
+    // where the file cannot be removed): removed only once its name is gone.
+    return deleted && listed(folder, name, entry) == ERROR_FILE_NOT_FOUND ? Removal::removed : Removal::stays;
 }
 
 Path real_path(const Folder& folder) { return final_path_of(handle_of(folder.handle)); }

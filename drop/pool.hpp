@@ -41,12 +41,14 @@ struct NoBatch {
     void operator()() const {}
 };
 
-// Runs `work(task, buffer, results)` for each task below `count` on `threads` threads, each task
-// adding to `results` the (index, result) pair of each job of it that ran, and hands each result
-// to `report(index, result)` on the calling thread, in batches of the results that ended
-// meanwhile, each batch followed by `after_batch()`. A task is a run of jobs, so that a thread
-// takes work and gives back its results once for many small files. Once `stop` is set no task
-// starts; the tasks at work end as `work` ends them. Returns how many results were reported.
+// Runs `work(task, buffer, results, deliver)` for each task below `count` on `threads` threads,
+// each task adding to `results` the (index, result) pair of each job of it that ran, and hands
+// each result to `report(index, result)` on the calling thread, in batches of the results that
+// ended meanwhile, each batch followed by `after_batch()`. A task is a run of jobs, so that a
+// thread takes work and gives back its results once for many small files; it may give back
+// those it has sooner by calling `deliver()`, as a run of large files does after each of them.
+// Once `stop` is set no task starts; the tasks at work end as `work` ends them. Returns how many
+// results were reported.
 template <class Result, class Work, class Report, class Batch = NoBatch>
 std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<bool>& stop, Work work,
                      Report report, Batch after_batch = {}) {
@@ -63,12 +65,8 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
         pool.emplace_back([&] {
             std::vector<std::uint8_t> buffer(block_size);
             Results results;
-            for (;;) {
-                if (stop.load()) break;
-                std::size_t const task = next.fetch_add(1);
-                if (task >= count) break;
-                work(task, std::span<std::uint8_t>(buffer), results);
-                if (results.empty()) continue;
+            const auto deliver = [&] {
+                if (results.empty()) return;
                 // The calling thread waits only for an empty list: results added to a list that
                 // holds others need no wake-up, which under Wine costs a round trip to its server.
                 std::lock_guard const lock(mutex);
@@ -76,6 +74,13 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
                 for (auto& result : results) ended.push_back(std::move(result));
                 results.clear();
                 if (was_empty) changed.notify_one();
+            };
+            for (;;) {
+                if (stop.load()) break;
+                std::size_t const task = next.fetch_add(1);
+                if (task >= count) break;
+                work(task, std::span<std::uint8_t>(buffer), results, deliver);
+                deliver();
             }
             std::lock_guard const lock(mutex);
             --running;

@@ -80,9 +80,11 @@ std::size_t descriptors_left();
 // Removes the folder `name` in `folder` if it is empty.
 void remove_folder(const Folder& folder, const Path& name);
 
-// Removes the file `name` in `folder` if it is a regular file: true when this call removed it,
-// and not another file or link that took its name meanwhile.
-bool remove_file(const Folder& folder, const Path& name);
+// Removes the file `name` in `folder` if it is a regular file: `removed` once it is gone, and
+// not another file or link that took its name meanwhile; `stays` for a regular file that could
+// not be removed; `other` for anything else, which stays.
+enum class Removal { removed, stays, other };
+Removal remove_file(const Folder& folder, const Path& name);
 
 // The names in the held `folder`, "." and ".." aside, in the order the listing gives them; none
 // when it cannot be listed.

@@ -77,24 +77,26 @@ std::uint32_t source_of(Work& work, std::uint32_t top, const Path& relative, con
 // Lists the folder `top` and every folder below it, each opened beneath the one above it, and
 // adds a job for each WAV file found. The folders still to list are kept in a list, not on the
 // stack, so that no depth can exhaust it.
-void walk(Work& work, std::uint32_t top_index) {
+void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
     std::size_t const jobs_before = work.jobs.size();
     std::vector<Path> pending{Path()};  // relative to the top
     bool listed_all = true;  // what could not be listed may hold WAV files
-    while (!pending.empty()) {
+    Chain held(std::min<std::size_t>(descriptors_left() / 4, 1024));
+    while (!pending.empty() && !stop.load(std::memory_order_relaxed)) {
         Path const relative = std::move(pending.back());
         pending.pop_back();
         const Top& top = work.tops[top_index];
         Path const shown = relative.empty() ? top.folder.path : join(top.folder.path, relative);
         Folder opened;
-        Error error = relative.empty() ? 0 : open_below(top.folder, relative, opened).error;
+        bool own = false;
+        Error error = relative.empty() ? 0 : open_through(held, top.folder, relative, opened, own);
         const Folder& folder = relative.empty() ? top.folder : opened;
         Identity identity;
         Listing listing;
         if (error == 0) error = identity_of(folder, identity);
         if (error == 0) listing = list_folder(folder);
         if (error != 0 || !listing.opened) {
-            if (!relative.empty()) close_folder(opened);
+            if (own) close_folder(opened);
             listed_all = false;
             note(work, Note::Verdict::failed, readable(shown),
                  text("cannot list the folder: ") + system_text(error != 0 ? error : listing.error));
@@ -109,13 +111,13 @@ void walk(Work& work, std::uint32_t top_index) {
                 // The top's folder of copies is judged where it is used; one below the top is
                 // entered only where it is a folder, never through a link: its leftovers are
                 // cleared, and its files are copies.
-                Folder held;
+                Folder met;
                 if (relative.empty()) {
                     work.met.push_back({top_index, relative, entry.name});
-                } else if (entry.type == Entry::Type::folder && open_folder(folder, entry.name, false, held) == 0) {
+                } else if (entry.type == Entry::Type::folder && open_folder(folder, entry.name, false, met) == 0) {
                     Identity copies;
-                    if (identity_of(held, copies) == 0) work.copies.push_back(copies);
-                    close_folder(held);
+                    if (identity_of(met, copies) == 0) work.copies.push_back(copies);
+                    close_folder(met);
                     work.met.push_back({top_index, relative, entry.name});
                 } else if (entry.type != Entry::Type::folder) {
                     note(work, Note::Verdict::not_entered, readable(path), text("a folder link"));
@@ -149,7 +151,7 @@ void walk(Work& work, std::uint32_t top_index) {
                 else note(work, Note::Verdict::skipped, readable(path), text(other_kind(entry.type)));
             }
         }
-        if (!relative.empty()) close_folder(opened);  // held while its links and folders of copies are judged
+        if (own) close_folder(opened);  // held while its links and folders of copies are judged
         if (listing.error != 0) {
             listed_all = false;
             note(work, Note::Verdict::failed, readable(shown),
@@ -166,7 +168,7 @@ void walk(Work& work, std::uint32_t top_index) {
         pending.insert(pending.end(), std::make_move_iterator(folders.rbegin()),
                        std::make_move_iterator(folders.rend()));
     }
-    if (work.jobs.size() == jobs_before && listed_all) {
+    if (work.jobs.size() == jobs_before && listed_all && !stop.load()) {
         note(work, Note::Verdict::failed, readable(work.tops[top_index].folder.path),
              text("no .wav file in this folder or in a folder below it"),
              text("no .wav file in the folder or in a folder below it"));
@@ -214,6 +216,42 @@ Below open_below(const Folder& base, PathView relative, Folder& folder, std::vec
     return {};
 }
 
+Chain::~Chain() {
+    for (Folder& folder : folders) close_folder(folder);
+}
+
+Error open_through(Chain& chain, const Folder& base, PathView relative, Folder& folder, bool& own) {
+    std::vector<Path> names;
+    for (std::size_t start = 0; start < relative.size();) {
+        std::size_t const end = std::min(relative.find(separator<Path::value_type>, start), relative.size());
+        names.emplace_back(relative.substr(start, end - start));
+        start = end + 1;
+    }
+    std::size_t same = 0;
+    while (same < chain.names.size() && same < names.size() && chain.names[same] == names[same]) ++same;
+    while (chain.folders.size() > same) {
+        close_folder(chain.folders.back());
+        chain.folders.pop_back();
+        chain.names.pop_back();
+    }
+    own = false;
+    Folder at = chain.folders.empty() ? base : chain.folders.back();
+    for (std::size_t i = same; i < names.size(); ++i) {
+        Folder next;
+        Error const error = open_folder(at, names[i], false, next);
+        if (own) close_folder(at);
+        if (error != 0) return error;
+        own = chain.folders.size() >= chain.room;
+        if (!own) {
+            chain.folders.push_back(next);
+            chain.names.push_back(names[i]);
+        }
+        at = next;
+    }
+    folder = at;
+    return 0;
+}
+
 Link judge_link(std::span<const Identity> copies, const Top& top, const Folder& folder, const Path& name, bool given) {
     Link link;
     link.followed = follow_link(folder, name);
@@ -247,7 +285,7 @@ Path link_words(const Link& link) {
     return {};
 }
 
-void take(const Path::value_type* argument, Work& work) {
+void take(const Path::value_type* argument, Work& work, const std::atomic<bool>& stop) {
     if (*argument == 0) {
         return note(work, Note::Verdict::failed, text("\"\""), text("an empty argument names no file or folder"));
     }
@@ -267,7 +305,7 @@ void take(const Path::value_type* argument, Work& work) {
         return note(work, Note::Verdict::skipped, readable(given.shown), text(kind));
     }
     std::uint32_t const top = top_of(work, given.folder);
-    if (folder) return walk(work, top);
+    if (folder) return walk(work, top, stop);
     Identity identity = work.tops[top].identity;
     work.jobs.push_back({std::move(given.name), source_of(work, top, Path(), identity), true, false, true});
 }

@@ -2,6 +2,7 @@
 // and folders the drop program is given.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -91,6 +92,25 @@ struct Below {
 Below open_below(const Folder& base, PathView relative, Folder& folder, std::vector<Path>* made = nullptr,
                  std::vector<std::uint32_t>* modes = nullptr);
 
+// The folders of the last path opened below a held base, kept open so that the next path, which
+// shares most of its folders when paths come in depth first order, opens only the folders it does
+// not share: a deep tree costs an open for each folder, not one for each folder above each folder.
+// At most `room` are held; deeper ones are opened from the deepest held.
+struct Chain {
+    explicit Chain(std::size_t most) : room(most) {}
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+    ~Chain();
+    std::vector<Folder> folders;
+    std::vector<Path> names;
+    std::size_t room;
+};
+
+// Opens the folder `relative` below `base` through `chain`, as open_below does, none through a
+// link: 0, and the folder in `folder` (held by the chain, or where `own` the caller's to let go),
+// or the error of the folder that could not be opened.
+Error open_through(Chain& chain, const Folder& base, PathView relative, Folder& folder, bool& own);
+
 // Where a link leads, as the walk and then the conversion judge it: to a file, a folder or
 // anything else (`other`, what `found` says) beneath its top; outside its top (a link given by
 // name may lead anywhere); into a folder of copies; or nowhere it can be followed (`broken`,
@@ -113,7 +133,8 @@ Path link_words(const Link& link);
 // links; and a note for whatever of it cannot be taken. A path inside a folder named "converted"
 // gives nothing, however it is written: by its 8.3 name, through a link or in another case, and
 // neither does a file link found in a folder that leads into one.
-void take(const Path::value_type* argument, Work& work);
+// The walk ends, where it is, once `stop` is set.
+void take(const Path::value_type* argument, Work& work, const std::atomic<bool>& stop);
 
 // Lets go of every folder that `work` holds.
 void release(Work& work);

@@ -504,6 +504,23 @@ sed -n 's/^removed: .*\/\(quoxel-[0-9-]*\.tmp\) (a temporary copy left by a drop
 [ "$(cat "$work/removed")" = "$(for i in 1 10 2 3 4 5 6 7 8 9; do echo "quoxel-40000000$i-1.tmp"; done)" ] &&
     [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] ||
     fail "the sweep of temporary copies: $(cat "$work/out"); left: $(ls "$dir/converted")"
+# Leftovers swapped for links just before the sweep (the drop paused at its first mkdir, that of
+# converted) are no temporary copies: they stay, and no line says they were removed. A link at
+# the name of the drop's own lock gets a line that says what is there, and no copy is made.
+rm -rf "$dir/converted" && mkdir "$dir/converted"
+for i in 1 2 3; do echo dead >"$dir/converted/quoxel-40000000$i-1.tmp"; done
+(status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=mkdirat:1:pause QUOXEL_PAUSE="$pause" \
+    "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+within 60 paused || fail "the drop never came to its first mkdir"
+for i in 1 2 3; do ln -sf "$work/sweep-target" "$dir/converted/quoxel-40000000$i-1.tmp"; done
+pid=$(cat "$pause") && ln -s "$work/sweep-target" "$dir/converted/quoxel-$pid.lock"
+rm "$pause"
+wait
+status=$(cat "$work/status")
+ended 1
+! grep -q '^removed:' "$work/out" || fail "links said to be removed: $(cat "$work/out")"
+[ "$(find "$dir/converted" -type l | wc -l)" -eq 4 ] || fail "the links in converted: $(ls -l "$dir/converted")"
+numbered_line "failed: $dir/a.wav ($dir/converted/quoxel-$pid.lock is a link, where this drop keeps its lock; no copy is made there)"
 
 # ---- A failure of each file call the conversion makes ----
 # Each call is failed in turn, from the first to the last that a run makes (the fault injector

@@ -145,6 +145,86 @@ sed 's/^\[[0-9]*\/[0-9]*\] //' "$work/out" |
     fail "no open failure for held.wav: $(cat "$work/out")"
 copies_exact ./free.wav
 
+# ---- Links as Linux players' trees hold them, which Wine shows only in a folder's listing ----
+# A folder below converted that is a link, to a folder of the tree or outside it, is never
+# entered: no copy replaces an original or lands outside. A converted below the top that is a
+# link is never swept. A link at a copy's name stays, whether or not its file's size is the
+# original's. Nothing outside the tree changes.
+dir=$work/U expect=$work/U-expect originals=$work/U-originals outside=$work/U-outside
+add_file sub/b.wav 3000 && add_file other/b.wav 20 && add_file far/c.wav 3000 && add_file a.wav 3000 &&
+    add_file same.wav 3000 && add_file deep/d.wav 3000
+mkdir -p "$dir/converted" "$outside/copies" "$outside/theirs"
+ln -s ../other "$dir/converted/sub" && ln -s "$outside/copies" "$dir/converted/far"
+head -c 100 /dev/urandom >"$outside/a.wav" && head -c 3000 /dev/urandom >"$outside/same.wav"
+ln -s "$outside/a.wav" "$dir/converted/a.wav" && ln -s "$outside/same.wav" "$dir/converted/same.wav"
+echo theirs >"$outside/theirs/quoxel-4000000000-1.tmp" && echo theirs >"$outside/theirs/quoxel-4000000000.lock"
+ln -s "$outside/theirs" "$dir/deep/converted"
+(cd "$outside" && find . -type f -exec md5sum {} + | sort) >"$work/U.before"
+drop "$(p "$dir")"
+ended 1
+numbered_line "failed: $(p "$dir/sub/b.wav") ($(in_copies sub) is a link, not a folder)"
+numbered_line "failed: $(p "$dir/far/c.wav") ($(in_copies far) is a link, not a folder)"
+for f in a same; do numbered_line "failed: $(p "$dir/$f.wav") ($(in_copies $f.wav) is a link, not a converted copy; it stays as it is)"; done
+said_line "not entered: $(p "$dir/deep/converted") (a folder link)"
+(cd "$outside" && find . -type f -exec md5sum {} + | sort) | cmp -s - "$work/U.before" || fail "what is outside the tree changed"
+[ "$(readlink "$dir/converted/a.wav")" = "$outside/a.wav" ] && [ "$(readlink "$dir/converted/sub")" = ../other ] ||
+    fail "a link in converted was replaced: $(ls -l "$dir/converted")"
+rm "$dir/converted/sub" "$dir/converted/far" "$dir/converted/a.wav" "$dir/converted/same.wav"
+copies_exact ./deep/d.wav ./other/b.wav
+# A leftover temporary copy that cannot be removed (an immutable file: Wine removes a file once
+# it is closed, and says nothing when that fails) is said to stay, never said to be removed.
+leftover=$dir/converted/quoxel-4000000000-1.tmp
+echo left >"$leftover"
+if chattr +i "$leftover" 2>/dev/null; then
+    drop "$(p "$dir")"
+    chattr -i "$leftover"
+    ! grep -q '^removed: ' "$work/out" && ! grep -q '^Removed ' "$work/out" || fail "a removal said that was not done: $(cat "$work/out")"
+    said_line "not removed: $(p "$leftover") (a temporary copy left by a drop that was closed or stopped)"
+    [ -f "$leftover" ] || fail "the leftover went"
+    rm "$leftover"
+else
+    echo "drop-test: no immutable files here (chattr), so a removal that fails without a word is not tried"
+fi
+
+# ---- Lines keep up with the copies ----
+# On one thread, a copy's line is out before the copy after the next takes its name: the lines
+# of a run of large files are not held back until the run ends.
+dir=$work/K
+mkdir -p "$dir"
+(ulimit -S -f unlimited && for i in 1 2 3 4; do head -c 30000000 /dev/zero >"$dir/k$i.wav"; done)
+third_named() { [ -e "$dir/converted/k3.wav" ]; }
+fourth_named() { [ -e "$dir/converted/k4.wav" ]; }
+export QUOXEL_DROP_THREADS=1
+(ulimit -S -f unlimited && in_the_middle third_named fourth_named no_copies "$(p "$dir")" &&
+    tr -d '\r' <"$work/out.raw" | grep -qF "converted: $(p "$dir/k1.wav")" || fail "k1.wav's line lags: $(tr -d '\r' <"$work/out.raw")"
+    kill -CONT "$drop_pid" && wait "$drop_pid" || true)
+unset QUOXEL_DROP_THREADS
+rm -rf "$dir"
+
+# ---- Ctrl+C while the drop counts its files ----
+# Heard while it walks a tree 250 folders deep, with 20 empty folders beside each that the walk
+# lists before it goes deeper, and its one WAV file at the bottom: the walk ends where it is, long
+# before the bottom; nothing is made, and the end says that nothing was converted.
+dir=$work/D
+deep=$dir$(printf '/z%.0s' $(seq 1 250))
+mkdir -p "$deep" && head -c 3000 /dev/urandom >"$deep/bottom.wav"
+level=$dir
+while [ "$level" != "$deep" ]; do
+    (cd "$level" && mkdir a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 b0 b1 b2 b3 b4 b5 b6 b7 b8 b9)
+    level=$level/z
+done
+start_drop "$(p "$dir")"
+counting=$!
+walking() { ls -l /proc/"$counting"/fd 2>/dev/null | grep -qF -- "$dir/"; }
+within 60 walking || fail "the drop never began its walk"
+kill -INT "$counting"
+status=0 && wait "$counting" || status=$?
+take_out
+ended 130
+said_line "0 converted, 0 skipped, 0 failed, 0 not done (stopped)."
+[ ! -e "$dir/converted" ] && [ ! -e "$deep/converted" ] || fail "a drop stopped while it counted made converted"
+rm -rf "$dir"
+
 killed_case
 
 changed_case

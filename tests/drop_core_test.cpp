@@ -394,7 +394,8 @@ TEST(DropCore, EveryJobOfAPoolRunsAndIsReportedOnce) {
                     std::vector<int> reports(count, 0);
                     std::size_t const ran = run_pool<std::size_t>(
                         (count + per_task - 1) / per_task, threads, stop,
-                        [&](std::size_t task, std::span<std::uint8_t>, std::vector<std::pair<std::size_t, std::size_t>>& results) {
+                        [&](std::size_t task, std::span<std::uint8_t>, std::vector<std::pair<std::size_t, std::size_t>>& results,
+                            auto) {
                             for (std::size_t i = task * per_task; i < count && i < (task + 1) * per_task; ++i) {
                                 ++runs[i];
                                 results.emplace_back(i, i);
@@ -432,7 +433,7 @@ TEST(DropCore, ADropStoppedInTheMiddleLeavesWholeCopiesOrNone) {
     std::atomic<std::size_t> started_after_stop{0};
     std::size_t const ran = run_pool<Copy>(
         count, threads, stop,
-        [&](std::size_t i, std::span<std::uint8_t> buffer, std::vector<std::pair<std::size_t, Copy>>& results) {
+        [&](std::size_t i, std::span<std::uint8_t> buffer, std::vector<std::pair<std::size_t, Copy>>& results, auto) {
             if (stop.load()) ++started_after_stop;
             if (i == stopping) stop = true;  // before its first block: its copy is discarded
             Path const name = std::to_string(i) + ".wav";
