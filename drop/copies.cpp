@@ -38,11 +38,11 @@ std::size_t sweep(const Folder& copies) {
     return removed;
 }
 
-// The problem of a folder of copies, as a line says it with its path and as a cause without.
+// The problem of a folder of copies, as a line says it with its path and as a cause without. The
+// folder, where it was opened, is let go with the others at the end.
 void problem(Copies& copies, Path why, Path cause) {
     copies.problem = std::move(why);
     copies.cause = std::move(cause);
-    close_folder(copies.folder);
 }
 
 // Opens the folder of copies of `top`, made first where `make`: a folder there; or, where the

@@ -263,6 +263,13 @@ words_case() {
     said_line "  $(p "$w/f/converted")"
     said_line "  $(p "$w/g/converted")"
     counts_agree
+    # Four folders of copies: the first three named, and how many more.
+    for f in h i; do mkdir -p "$w/$f" && head -c 100 /dev/urandom >"$w/$f/$f.wav"; done
+    drop "$(p "$w/f/a.wav")" "$(p "$w/g")" "$(p "$w/h")" "$(p "$w/i")"
+    said_line "Copies are in 4 folders:"
+    for f in f g h; do said_line "  $(p "$w/$f/converted")"; done
+    said_line "  … and 1 more"
+    ! grep -qF "$(p "$w/i/converted")" "$work/out" || fail "a fourth folder of copies named: $(cat "$work/out")"
 }
 
 # copies_link_case: "converted" a link into the folder being converted, or to the folder that holds

@@ -119,6 +119,20 @@ cmp -s "$dir/converted/d.wav" "$expect/d.wav" && cmp -s "$dir/converted/e.wav" "
 rm "$dir/converted/c.wav" && drop "$dir"
 [ "$(stat -c %a "$dir/converted/c.wav")" = 600 ] || fail "the copy of a 0600 original is $(stat -c %a "$dir/converted/c.wav")"
 copies_link_case
+# A drop whose converted leads inside the folder it is in lets go of every folder it held, as one
+# that found nothing does; and its failures go to standard error, nothing else there.
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$work/nothing here" \
+    </dev/null >/dev/null 2>&1 || true
+nothing=$(cat "$work/fds")
+ln -s sub "$dir/converted"
+status=0
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null \
+    >"$work/stdout" 2>"$work/stderr" || status=$?
+cp "$work/stderr" "$work/out" && ended 1
+[ "$(cat "$work/fds")" -eq "$nothing" ] || fail "converted leading inside left $(cat "$work/fds") descriptors open, not $nothing"
+! grep -q 'failed: ' "$work/stdout" && [ "$(grep -c '^\[.*\] failed: ' "$work/stderr")" -eq 2 ] &&
+    ! grep -qv 'failed: ' "$work/stderr" || fail "failures on the wrong stream: $(cat "$work/stdout") // $(cat "$work/stderr")"
+rm "$dir/converted"
 
 # ---- A copy's bytes are on the disk before it takes its name ----
 # The calls of each thread in the order it made them (strace, a file for each thread): after the

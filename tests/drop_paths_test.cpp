@@ -233,6 +233,8 @@ TEST(DropPaths, AFileIsKnownByItsFirstBytes) {
              Case{"empty", {}, Form::other},
              Case{"RIFF of another kind", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '}, Form::other},
              Case{"WAVE half swapped", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 0x75, 0x14, 'V', 'E'}, Form::other},
+             Case{"WAVE's last byte other", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'X'}, Form::other},
+             Case{"WAVE swapped but its last", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 0x75, 0x14, 0x65, 'E'}, Form::other},
              Case{"no RIFF", {'r', 'i', 'f', 'f', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, Form::other},
              Case{"RIFF swapped too", {0x25, 0x94, 0x64, 0x64, 0, 0, 0, 0, 0x75, 0x14, 0x65, 0x54}, Form::other},
          }) {
