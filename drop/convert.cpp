@@ -9,6 +9,7 @@
 #include "convert.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "copies.hpp"
 #include "output.hpp"
 #include "paths.hpp"
+#include "progress.hpp"
 #include "system.hpp"
 
 namespace drop {
@@ -40,6 +42,7 @@ struct Ended {
     std::vector<Made> made{};  // the folders below its folder of copies that its job made
     Path cause{};              // of a failure: its why without the paths, shared by the files it failed
     bool has_copy = false;     // converted, or its copy was there already
+    bool notable = false;      // no failure, but the person must know: a copy made again, or kept as its user changed it
 };
 
 // A failure's verdict, `why` its line's words and `cause` the same without its paths.
@@ -101,12 +104,16 @@ struct Session {
     std::vector<Made> made;     // folders this drop made below the folders of copies
     std::vector<Identity> copies_found;  // every folder of copies, whose files no link may give
     std::vector<Identity> tree;          // the folders of the originals, in the order `before` gives
+    std::atomic<std::uint64_t> bytes{0};  // read so far, by every thread
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now(), drawn{};
+    Path at_work;  // the folder of the job that ended last, as a window names it
 };
 
 // An order of identities, for a search among many.
 bool before(const Identity& a, const Identity& b) { return std::tie(a.device, a.file) < std::tie(b.device, b.file); }
 
-// Ends `job` with its numbered line.
+// Ends `job` with its numbered line: for a program or a file, every job's, with its whole path;
+// in a window, only what the person must know, named from the folder given.
 void end(Session& session, const Job& job, Ended& ended) {
     ++session.done;
     // Appended piece by piece: GCC 12 warns of an overlapping copy, wrongly, for a literal + a
@@ -114,13 +121,17 @@ void end(Session& session, const Job& job, Ended& ended) {
     std::string progress_words = "[";
     progress_words.append(std::to_string(session.done)).append("/").append(std::to_string(session.total)).append("] ");
     Path const progress = text(progress_words);
-    Path line = text(ended.verdict == Verdict::converted ? "converted: "
-                     : ended.verdict == Verdict::skipped ? "skipped: "
-                     : ended.verdict == Verdict::failed  ? "failed: "
-                                                         : "not done: ") +
-                readable(original_path(session.work, job));
-    if (!ended.why.empty()) line.append(text(" (")).append(ended.why).append(text(")"));
-    say(progress + line, ended.verdict == Verdict::failed);
+    const Source& source = source_of(session.work, job);
+    Path const whole = readable(original_path(session.work, job));
+    Path const brief = readable(brief_path(session.work.tops[source.top], copy_path(session.work, job)));
+    Path const why = ended.why.empty() ? Path() : text(" (") + ended.why + text(")");
+    Path const verdict_words = text(ended.verdict == Verdict::converted ? "converted: "
+                                    : ended.verdict == Verdict::skipped ? "skipped: "
+                                    : ended.verdict == Verdict::failed  ? "failed: "
+                                                                        : "not done: ");
+    Path const line = verdict_words + whole + why;
+    bool const failure = ended.verdict == Verdict::failed;
+    say(window() ? verdict_words + brief + why : progress + line, failure, !failure && !ended.notable);
     switch (ended.verdict) {
     case Verdict::converted:
         ++session.counts.converted;
@@ -129,21 +140,32 @@ void end(Session& session, const Job& job, Ended& ended) {
     case Verdict::skipped: ++session.counts.skipped; break;
     case Verdict::failed:
         ++session.counts.failed;
-        session.failures.push_back({std::move(ended.cause), readable(original_path(session.work, job))});
+        session.failures.push_back({std::move(ended.cause), whole, brief, line});
         break;
     case Verdict::not_done: ++session.counts.not_done; break;
     }
     session.progress = progress;
+    session.at_work = readable(brief_path(session.work.tops[source.top], source.relative));
     std::uint32_t const top = source_of(session.work, job).top;
     if (ended.has_copy) session.received[top] = true;
     for (Made& folder : ended.made) session.made.push_back(std::move(folder));
 }
 
-// After each batch of ended jobs: their lines are written in one piece, and the window's title
-// shows the last one's progress.
+// After each batch of ended jobs, and every tenth of a second while none ends: their lines are
+// written in one piece, and the progress row and the window's title show how far the drop has got.
 void after_batch(Session& session) {
     flush_lines();
+    auto const now = std::chrono::steady_clock::now();
+    if (now - session.drawn < std::chrono::milliseconds(100) && session.done != session.total) return;
+    session.drawn = now;
     if (session.title) set_console_title(session.progress + *session.title);
+    if (!window()) return;
+    Progress const progress{session.done, session.total, session.bytes.load(std::memory_order_relaxed),
+                            std::chrono::duration<double>(now - session.started).count()};
+    Row const row = progress_row(progress, window_columns());
+    Path shown = text(row.words);
+    if (row.folder != 0 && !session.at_work.empty()) shown += text("  ") + elided(PathView(session.at_work), row.folder);
+    show_progress(shown);
 }
 
 // A path inside a folder of copies as a line names it: "converted/sub/x.wav".
@@ -280,6 +302,7 @@ void give_names(Run& run) {
         give_name(run.files, {copies, copy.temporary}, {run.mirrors[copy.mirror], job.name}, copy.replace, copy.outcome);
         Ended ended = verdict(job, copies, copy_path(work, job), copy.outcome, copy.temporary, copy.again);
         ended.made = std::move(copy.made);
+        ended.notable = !copy.again.empty();
         end_job(run, copy.index, std::move(ended));
     }
     // The lines of the copies named, and of the jobs that ended before them, show now, not once
@@ -490,6 +513,7 @@ Attempt attempt(Run& run, std::size_t index, Place original, bool may_link, std:
             if (checked.match == Match::other) {
                 Ended kept{Verdict::skipped, shown_in_copies(copy) + text(" was changed after it was made; it stays as it is")};
                 kept.has_copy = true;
+                kept.notable = true;
                 return end_here(std::move(kept));
             }
             replace = true;
@@ -508,7 +532,8 @@ Attempt attempt(Run& run, std::size_t index, Place original, bool may_link, std:
     // The copy is made in the top folder of copies, on the file system of every copy below it,
     // under a name that no file of the tree has: the process id and a number make it unique.
     Path temporary = temporary_name<Path::value_type>(run.session.process_id, ++run.session.copies_made);
-    Outcome outcome = write_converted(run.files, original, {copies.folder, temporary}, run.buffer, run.stop);
+    Outcome outcome =
+        write_converted(run.files, original, {copies.folder, temporary}, run.buffer, run.stop, &run.session.bytes);
     if (outcome.step == Outcome::Step::linked && may_link) return Attempt::linked;
     if (outcome.step == Outcome::Step::linked) outcome.step = Outcome::Step::open;  // with the link's error
     if (outcome.step != Outcome::Step::done) return end_here(verdict(job, copies.folder, copy, outcome, temporary, again));
@@ -605,9 +630,10 @@ std::size_t threads_at_work(const Work& work, std::size_t threads) {
 }
 
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
-             std::vector<Failure>& failures, std::vector<Path>& copies_in) {
+             std::vector<Failure>& failures, std::vector<Path>& copies_in, Folder& kept) {
     Session session{work, process_id(), 0, {}, {}, 0, work.jobs.size(), counts, failures,
-                    std::vector<bool>(work.tops.size()), console_title(), {}, {}, {}, {}};
+                    std::vector<bool>(work.tops.size()), console_title(), {}, {}, {}, {}, {},
+                    std::chrono::steady_clock::now(), {}, {}};
     prepare_folders(session);
     flush_lines();
     // The case twins after all other jobs, so that the copy of the first of each pair exists when
@@ -629,7 +655,14 @@ void convert(const Work& work, std::size_t threads, const std::atomic<bool>& sto
             [&](std::size_t i, Ended& ended) { end(session, work.jobs[i], ended); }, [&] { after_batch(session); });
         counts.not_done += phase.size() - ran;
     }
-    end_copies(work, session.copies, session.made, session.process_id);
+    // Where something failed, the first folder of copies that can hold it keeps the report.
+    auto const first = failures.empty() ? UINT32_MAX
+                                        : static_cast<std::uint32_t>(
+                                              std::find_if(session.copies.begin(), session.copies.end(),
+                                                           [](const Copies& copies) { return copies.ready && copies.problem.empty(); }) -
+                                              session.copies.begin());
+    end_copies(work, session.copies, session.made, session.process_id, first);
+    if (first < session.copies.size()) kept = session.copies[first].folder;
     if (session.title) set_console_title(*session.title);
     for (std::uint32_t top = 0; top < work.tops.size(); ++top) {
         if (session.received[top]) copies_in.push_back(readable(join(work.tops[top].folder.path, text("converted"))));

@@ -17,6 +17,8 @@ namespace drop {
 struct Failure {
     Path cause;
     Path path;
+    Path brief;  // the path as a window names it
+    Path line;   // its whole line, as a program or a file reads it
 };
 
 // Converts a copy of the file of each job on `threads` threads, and writes one numbered line for
@@ -26,9 +28,11 @@ struct Failure {
 // their work left there, counted in `counts`. Once `stop` is set no file starts, the files at
 // work are discarded, and what did not end is counted as not done. The folder of copies of each
 // top that then holds a copy of one of its jobs, converted or there already, is added to
-// `copies_in` as lines name it.
+// `copies_in` as lines name it. Where anything failed, the first folder of copies that was made
+// ready without a problem, in the order of the tops, stays and is left held in `kept`, for the
+// report of the failures.
 void convert(const Work& work, std::size_t threads, const std::atomic<bool>& stop, Counts& counts,
-             std::vector<Failure>& failures, std::vector<Path>& copies_in);
+             std::vector<Failure>& failures, std::vector<Path>& copies_in, Folder& kept);
 
 // The threads that convert the copies of `work` at once, at most `threads`: those that have runs
 // of jobs to take, and no more than the descriptors left allow.

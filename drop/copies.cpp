@@ -30,8 +30,10 @@ std::size_t sweep(const Folder& copies) {
         if (at_work(copies, *temporary_owner(PathView(name)))) continue;
         Removal const removal = remove_file(copies, name);
         if (removal == Removal::other) continue;  // no file of a drop's: it stays, unsaid
+        // In a window, the end counts the removed: only what stays needs a line of its own.
         say(text(removal == Removal::removed ? "removed: " : "not removed: ") + readable(join(copies.path, name)) +
-            text(" (a temporary copy left by a drop that was closed or stopped)"));
+                text(" (a temporary copy left by a drop that was closed or stopped)"),
+            false, removal == Removal::removed);
         removed += removal == Removal::removed ? 1 : 0;
     }
     for (const Path& name : locks) at_work(copies, *lock_owner(PathView(name)));
@@ -178,7 +180,8 @@ std::size_t clear(const Work& work, const Met& met) {
     return removed;
 }
 
-void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>& made, std::uint32_t process) {
+void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>& made, std::uint32_t process,
+                std::uint32_t keep) {
     std::stable_sort(made.begin(), made.end(), [](const Made& a, const Made& b) { return a.relative.size() > b.relative.size(); });
     std::vector<std::optional<bool>> alone(copies.size());  // asked once per folder of copies
     const auto by_us = [&](std::uint32_t top) {
@@ -219,9 +222,10 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
             unlock_folder(at.folder, process, at.lock);
             if (at.made && stops_owner(work.tops[top].mode) && by_us(top)) set_mode(at.folder, work.tops[top].mode);
         }
-        close_folder(at.folder);
-        // Another drop at work there holds its lock file in it: only an empty one goes.
-        if (at.made) remove_folder(work.tops[top].folder, text("converted"));
+        if (top != keep) close_folder(at.folder);
+        // Another drop at work there holds its lock file in it: only an empty one goes, and not
+        // the one kept for what the drop keeps there.
+        if (at.made && top != keep) remove_folder(work.tops[top].folder, text("converted"));
     }
 }
 

@@ -48,7 +48,9 @@ struct Made {
 // in `made` that holds nothing at the end, the deepest first, gives the others the modes of their
 // originals, flushes what was renamed into each folder of copies and lets go of its lock. Not in
 // a folder of copies where another drop is at work, which may be about to give a copy its name
-// there. A folder that was there before the drop is never removed or changed.
-void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>& made, std::uint32_t process);
+// there. A folder that was there before the drop is never removed or changed. The folder of
+// copies `keep` stays, held, for the caller to let go.
+void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>& made, std::uint32_t process,
+                std::uint32_t keep);
 
 }  // namespace drop

@@ -56,7 +56,7 @@ bool unchanged(Files& files, Place place, Handle file, const Opened& opened) {
 }  // namespace
 
 Outcome write_converted(Files& files, Place original, Place temporary, std::span<std::uint8_t> buffer,
-                        const std::atomic<bool>& stop) {
+                        const std::atomic<bool>& stop, std::atomic<std::uint64_t>* read) {
     using Step = Outcome::Step;
     Handle in = no_handle, out = no_handle;
     Opened opened;
@@ -84,6 +84,7 @@ Outcome write_converted(Files& files, Place original, Place temporary, std::span
 
     std::uint64_t offset = 0;
     while (got != 0) {
+        if (read != nullptr) read->fetch_add(got, std::memory_order_relaxed);
         std::span<std::uint8_t> const block = buffer.first(got);
         convert_block(block, offset);
         if ((error = files.write(out, block)) != 0) {

@@ -183,9 +183,10 @@ struct Place {
 // program that opened it to write; where no lease holds it, another size, another time of
 // writing, or another file or none under its name at the end), or that gave other than its size
 // in bytes, ends as `changed`: its copy would be of no one version of it. On any failure, and
-// when `stop` is set between two blocks, the temporary copy is removed.
+// when `stop` is set between two blocks, the temporary copy is removed. The bytes read are added
+// to `read` as they come, where it is given, for a progress to show.
 Outcome write_converted(Files& files, Place original, Place temporary, std::span<std::uint8_t> buffer,
-                        const std::atomic<bool>& stop);
+                        const std::atomic<bool>& stop, std::atomic<std::uint64_t>* read = nullptr);
 
 // Gives the written copy `temporary` its name `target`, replacing a file there only where
 // `replace`: a file under the name `target` is always a whole converted copy of one version of

@@ -40,6 +40,7 @@ int wmain(int argc, wchar_t* argv[]) {
     }
     std::atomic<bool> stop{false};
     drop::stop_on_console_events(stop);
+    drop::set_window(drop::on_terminal());
 
     drop::Counts const counts = drop::drop_files(std::span<const wchar_t* const>(argv + 1, static_cast<std::size_t>(argc - 1)), stop);
     drop::cleaned_up();

@@ -10,6 +10,7 @@
 #include "convert.hpp"
 #include "output.hpp"
 #include "paths.hpp"
+#include "report.hpp"
 #include "system.hpp"
 #include "walk.hpp"
 
@@ -17,12 +18,15 @@ namespace drop {
 
 namespace {
 
-// Says the end of a drop, right above a wait for Enter, within one screen however many failed:
-// the failures grouped by cause, the most frequent first, each with as many of its paths as the
-// rows allow; the temporary copies removed; where the copies are; and the counts last. Every
-// failure was said in its own line above, whole.
-void say_end(std::vector<Failure>& failures, const std::vector<Path>& copies_in, const Counts& counts) {
-    std::vector<Path> last;
+// The end of a drop, right above a wait for Enter, within one screen however many failed: the
+// failures grouped by cause, the most frequent first, each with as many of its paths as the rows
+// allow (`brief`: as a window names them); where the failures are kept; the temporary copies
+// removed; where the copies are; and the counts last. Every failure was said in its own line
+// above, whole.
+std::vector<Path> end_lines(std::vector<Failure>& failures, const std::vector<Path>& copies_in, const Counts& counts,
+                            bool brief, const Path& kept) {
+    std::vector<Path> last, said;
+    if (!kept.empty()) last.push_back(kept);
     if (counts.removed != 0) last.push_back(text(removed_words(counts.removed)));
     if (copies_in.size() == 1) last.push_back(text(copies_heading(1)) + copies_in[0]);
     if (copies_in.size() > 1) {
@@ -68,18 +72,43 @@ void say_end(std::vector<Failure>& failures, const std::vector<Path>& copies_in,
         for (std::size_t i = 0; i < named; ++i) counts_named.push_back(causes[i].count);
         std::vector<std::size_t> const shown = paths_shown(counts_named, rows > taken ? rows - taken : 0);
 
-        say(text(recap_heading(failures.size(), causes.size())));
+        said.push_back(text(recap_heading(failures.size(), causes.size())));
         Path const indent = text("    ");
         for (std::size_t i = 0; i < named; ++i) {
-            say(lines[i]);
+            said.push_back(lines[i]);
             for (std::size_t j = 0; j < shown[i]; ++j) {
-                say(indent + elided(PathView(failures[causes[i].first + j].path), screen_columns - 1 - indent.size()));
+                const Failure& failure = failures[causes[i].first + j];
+                said.push_back(indent + elided(PathView(brief ? failure.brief : failure.path), screen_columns - 1 - indent.size()));
             }
-            if (shown[i] != 0 && shown[i] < causes[i].count) say(indent + text(recap_more(causes[i].count - shown[i])));
+            if (shown[i] != 0 && shown[i] < causes[i].count) said.push_back(indent + text(recap_more(causes[i].count - shown[i])));
         }
-        if (named < causes.size()) say(text(times(others) + other_causes(causes.size() - named)));
+        if (named < causes.size()) said.push_back(text(times(others) + other_causes(causes.size() - named)));
     }
-    for (const Path& line : last) say(line);
+    said.insert(said.end(), last.begin(), last.end());
+    return said;
+}
+
+// Keeps the failures' whole lines and the end in a new file in the folder of copies `folder`,
+// named by the date and time, and says so in the end's words; where no folder of copies was
+// made, or the file cannot be written, the end says that they are not kept.
+Path keep_failures(std::vector<Failure>& failures, const std::vector<Path>& copies_in, const Counts& counts,
+                   const Folder& folder) {
+    if (folder.handle == no_handle) return text(not_kept(true));
+    std::vector<Path> lines;
+    for (const Failure& failure : failures) lines.push_back(failure.line);
+    Path name;
+    Path const kept_words = text(kept_in());
+    // The end as it stands in the file, with the file's own name, which is known once it is made.
+    const auto content = [&](const Path& at) {
+        std::vector<Path> all = lines;
+        all.push_back(Path());
+        std::vector<Path> const end = end_lines(failures, copies_in, counts, false, kept_words + at);
+        all.insert(all.end(), end.begin(), end.end());
+        return all;
+    };
+    Error const error = write_report(system_files(), folder, content, name);
+    if (error != 0) return text(not_kept(false)) + text(": ") + system_text(error);
+    return kept_words + readable(join(folder.path, name));
 }
 
 }  // namespace
@@ -96,33 +125,50 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
         work.notes.begin(), work.notes.end(), [](const Note& note) { return note.verdict != Note::Verdict::not_entered; }));
     std::size_t const not_wav = static_cast<std::size_t>(
         std::count_if(work.jobs.begin(), work.jobs.end(), [](const Job& job) { return !is_wav(PathView(job.name)); }));
+    // In a window, each folder given is named once, whole, and every path below it from its name.
+    if (window()) {
+        std::size_t named = 0;
+        for (const Top& top : work.tops) {
+            if (!top.given || named++ == folders_named) continue;
+            Path const name = readable(brief_path(top, {})), whole = readable(top.folder.path);
+            Path const words = text(converting_in(""));
+            std::size_t const around = columns(PathView(words)) + columns(PathView(name)) + 3;
+            say(words + name + text(" (") +
+                elided(PathView(whole), window_columns() > around + 12 ? window_columns() - around : 12) + text(")"));
+        }
+    }
     say(text(found(work.jobs.size(), not_wav, work.folders, counted_notes, threads)));
 
     Counts counts;
     std::vector<Failure> failures;
     for (const Note& note : work.notes) {
-        Path const line = note.path + text(" (") + note.why + text(")");
+        Path const why = text(" (") + note.why + text(")");
+        Path const line = note.path + why, brief = (window() ? note.brief : note.path) + why;
         switch (note.verdict) {
         case Note::Verdict::skipped:
-            say(text("skipped: ") + line);
+            say(text("skipped: ") + brief, false, !note.notable);
             ++counts.skipped;
             break;
         case Note::Verdict::failed:
-            say(text("failed: ") + line, true);
-            failures.push_back({note.cause, note.path});
+            say(text("failed: ") + brief, true);
+            failures.push_back({note.cause, note.path, note.brief, text("failed: ") + line});
             ++counts.failed;
             break;
-        case Note::Verdict::not_entered: say(text("not entered: ") + line); break;
+        case Note::Verdict::not_entered: say(text("not entered: ") + brief, false, true); break;
         }
     }
     flush_lines();
     std::vector<Path> copies_in;
+    Folder kept;  // the folder of copies where the failures are kept
     // Stopped while it counted: nothing is made, and nothing was converted.
     if (stop.load()) counts.not_done += work.jobs.size();
-    else convert(work, threads, stop, counts, failures, copies_in);
+    else convert(work, threads, stop, counts, failures, copies_in, kept);
     release(work);
     counts.stopped = stop.load();
-    say_end(failures, copies_in, counts);
+    Path const kept_words = failures.empty() ? Path() : keep_failures(failures, copies_in, counts, kept);
+    close_folder(kept);
+    show_progress({});
+    for (const Path& line : end_lines(failures, copies_in, counts, window(), kept_words)) say(line);
     flush_lines();
     return counts;
 }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,7 +79,16 @@ void write_lines(std::string_view lines, bool failure) {
     }
 }
 
+bool on_terminal() { return !gone[0] && isatty(STDOUT_FILENO) == 1; }
+
+std::size_t window_columns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col != 0 ? size.ws_col : 80;
+}
+
 Path text(std::string_view utf8) { return Path(utf8); }
+
+std::string file_text(std::string_view lines) { return std::string(lines); }
 
 std::string readable(std::string_view name) {
     static constexpr char digits[] = "0123456789ABCDEF";

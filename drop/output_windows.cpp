@@ -87,6 +87,27 @@ void write_lines(PathView lines, bool failure) {
     write_utf8_to(handle, utf8);
 }
 
+bool on_terminal() { return streams[0] != nullptr && is_console(streams[0]); }
+
+std::size_t window_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO information;
+    if (streams[0] == nullptr || !GetConsoleScreenBufferInfo(streams[0], &information)) return 80;
+    int const width = information.srWindow.Right - information.srWindow.Left + 1;
+    return width > 0 ? static_cast<std::size_t>(width) : 80;
+}
+
+std::string file_text(PathView lines) {
+    std::wstring text;
+    for (wchar_t const c : lines) {
+        if (c == L'\n') text.push_back(L'\r');
+        text.push_back(c);
+    }
+    int const size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
 Path readable(PathView path) { return shown(path); }
 
 std::wstring text(std::string_view bytes) {

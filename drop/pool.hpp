@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +45,8 @@ struct NoBatch {
 // Runs `work(task, buffer, results, deliver)` for each task below `count` on `threads` threads,
 // each task adding to `results` the (index, result) pair of each job of it that ran, and hands
 // each result to `report(index, result)` on the calling thread, in batches of the results that
-// ended meanwhile, each batch followed by `after_batch()`. A task is a run of jobs, so that a
+// ended meanwhile, each batch followed by `after_batch()`, which is also called every tenth of a
+// second while no result comes, so that a progress shown goes on during a long file. A task is a run of jobs, so that a
 // thread takes work and gives back its results once for many small files; it may give back
 // those it has sooner by calling `deliver()`, as a run of large files does after each of them.
 // Once `stop` is set no task starts; the tasks at work end as `work` ends them. Returns how many
@@ -94,7 +96,12 @@ std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<b
     Results taken;
     std::unique_lock lock(mutex);
     for (;;) {
-        changed.wait(lock, [&] { return !ended.empty() || running == 0; });
+        if (!changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !ended.empty() || running == 0; })) {
+            lock.unlock();
+            after_batch();
+            lock.lock();
+            continue;
+        }
         if (ended.empty()) break;
         taken.swap(ended);
         lock.unlock();

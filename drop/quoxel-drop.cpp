@@ -1,4 +1,4 @@
-// quoxel-drop [--wait] FILE-OR-FOLDER...: the drop program for Linux shells and desktops. Each
+// quoxel-drop [--wait] [--list] FILE-OR-FOLDER...: the drop program for Linux shells and desktops. Each
 // file it is given, and each .wav file at any depth of each folder it is given, is converted into
 // a copy in a folder "converted": beside a file given on its own, and at the top of a folder
 // given, mirroring its tree. The original is never changed, and a file whose copy exists already
@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr std::string_view usage = "usage: quoxel-drop [--wait] FILE-OR-FOLDER...";
+constexpr std::string_view usage = "usage: quoxel-drop [--wait] [--list] FILE-OR-FOLDER...";
 
 constexpr std::string_view help = R"(Makes converted copies of WAV files. Each FILE given, and each .wav file in a
 FOLDER given or in any folder below it, is converted into a copy in a folder
@@ -34,6 +34,9 @@ copy is in "converted" already is skipped, so a second run does no harm.
 
   --wait     wait for Enter at the end, in a terminal (the desktop entry's way
              of keeping its window open)
+  --list     a line for each file, with its whole path, in a terminal too (as
+             when the output goes to a file or a program), instead of the
+             progress and a line only for what needs you
   --help     show this help
   --version  show the version
 
@@ -42,7 +45,7 @@ and 128 and the signal's number when a signal stopped it (130 for Ctrl+C).)";
 
 // The options, the order of the work, and the status: every line is written out before the end.
 int run(int argc, char* argv[]) {
-    bool wait = false;
+    bool wait = false, list = false;
     int first = 1;
     for (; first < argc && argv[first][0] == '-' && argv[first][1] != '\0'; ++first) {
         std::string_view const option = argv[first];
@@ -59,6 +62,10 @@ int run(int argc, char* argv[]) {
             drop::say("quoxel-drop " QUOXEL_VERSION);
             return 0;
         }
+        if (option == "--list") {
+            list = true;
+            continue;
+        }
         if (option != "--wait") {
             drop::say("quoxel-drop: unknown option " + drop::readable(option), true);
             drop::say(usage, true);
@@ -66,6 +73,7 @@ int run(int argc, char* argv[]) {
         }
         wait = true;
     }
+    drop::set_window(drop::on_terminal() && !list);
     if (first == argc) {
         // Started from a menu or a desktop with nothing dropped on it: it says what it does.
         if (!wait) {

@@ -116,6 +116,15 @@ std::string copy_again(std::uint64_t was, std::uint64_t size) {
     return words.append(with_separators(was)).append(" of ").append(with_separators(size)).append(" bytes; made again");
 }
 
+std::string converting_in(std::string_view name) { return "Converting the WAV files in " + std::string(name); }
+
+std::string kept_in() { return "The failures are kept in "; }
+
+std::string not_kept(bool no_folder) {
+    return no_folder ? "The failures are not kept in a file, as no folder of copies was made."
+                     : "The failures could not be kept in a file";
+}
+
 std::string newer_again() { return "its original changed since its copy was made; made again"; }
 
 std::string_view kind_words(Found::Kind kind) {

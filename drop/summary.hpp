@@ -72,6 +72,15 @@ std::string with_separators(std::uint64_t n);
 // What a copy that was converted again replaced: "its copy was 0 of 5,044 bytes; made again".
 std::string copy_again(std::uint64_t was, std::uint64_t size);
 
+// "Converting the WAV files in " before the name of a folder given, in a window.
+std::string converting_in(std::string_view name);
+
+// Where the failures are kept, in the end: "The failures are kept in " before the file's path;
+// or, where no folder of copies was made, that they are not; or else, before the system's text,
+// that they could not be.
+std::string kept_in();
+std::string not_kept(bool no_folder);
+
 // What is at a name, for a line that says so: "a file", "a link".
 std::string_view kind_words(Found::Kind kind);
 

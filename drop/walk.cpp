@@ -15,9 +15,11 @@ namespace drop {
 
 namespace {
 
-void note(Work& work, Note::Verdict verdict, Path shown, Path why, Path cause = {}) {
+Note& note(Work& work, Note::Verdict verdict, Path shown, Path why, Path cause = {}) {
     if (cause.empty()) cause = why;
-    work.notes.push_back({verdict, std::move(shown), std::move(why), std::move(cause)});
+    Path brief = shown;
+    work.notes.push_back({verdict, std::move(shown), std::move(why), std::move(cause), std::move(brief)});
+    return work.notes.back();
 }
 
 // What a file that is neither a folder nor a regular file is, for its line; empty for those.
@@ -87,6 +89,14 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
         pending.pop_back();
         const Top& top = work.tops[top_index];
         Path const shown = relative.empty() ? top.folder.path : join(top.folder.path, relative);
+        // A note of `name` in this folder, or of the folder itself, named briefly in a window.
+        const auto note_here = [&](Note::Verdict verdict, PathView name, Path why, Path cause = {}) -> Note& {
+            Path const below = name.empty() ? relative : relative.empty() ? Path(name) : join(relative, name);
+            Note& made = note(work, verdict, readable(below.empty() ? top.folder.path : join(top.folder.path, below)),
+                              std::move(why), std::move(cause));
+            made.brief = readable(brief_path(top, below));
+            return made;
+        };
         Folder opened;
         bool own = false;
         Error error = relative.empty() ? 0 : open_through(held, top.folder, relative, opened, own);
@@ -98,8 +108,7 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
         if (error != 0 || !listing.opened) {
             if (own) close_folder(opened);
             listed_all = false;
-            note(work, Note::Verdict::failed, readable(shown),
-                 text("cannot list the folder: ") + system_text(error != 0 ? error : listing.error));
+            note_here(Note::Verdict::failed, {}, text("cannot list the folder: ") + system_text(error != 0 ? error : listing.error));
             continue;
         }
         std::vector<Entry> wavs;
@@ -120,7 +129,7 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
                     close_folder(met);
                     work.met.push_back({top_index, relative, entry.name});
                 } else if (entry.type != Entry::Type::folder) {
-                    note(work, Note::Verdict::not_entered, readable(path), text("a folder link"));
+                    note_here(Note::Verdict::not_entered, entry.name, text("a folder link"));
                 }
                 continue;
             }
@@ -136,26 +145,26 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
                 case Link::Where::outside:
                 case Link::Where::copies:
                     if (is_wav(PathView(entry.name))) {
-                        note(work, Note::Verdict::skipped, readable(path), link_words(link));
+                        note_here(Note::Verdict::skipped, entry.name, link_words(link)).notable =
+                            link.where == Link::Where::outside;
                     }
                     continue;
                 }
             }
             if (entry.type == Entry::Type::folder_link) {
                 // A link to a folder may lead out of the tree, or round in a loop.
-                note(work, Note::Verdict::not_entered, readable(path), text("a folder link"));
+                note_here(Note::Verdict::not_entered, entry.name, text("a folder link"));
             } else if (entry.type == Entry::Type::folder) {
                 folders.push_back(relative.empty() ? entry.name : join(relative, entry.name));
             } else if (is_wav(PathView(entry.name))) {
                 if (entry.type == Entry::Type::file) wavs.push_back(std::move(entry));
-                else note(work, Note::Verdict::skipped, readable(path), text(other_kind(entry.type)));
+                else note_here(Note::Verdict::skipped, entry.name, text(other_kind(entry.type)));
             }
         }
         if (own) close_folder(opened);  // held while its links and folders of copies are judged
         if (listing.error != 0) {
             listed_all = false;
-            note(work, Note::Verdict::failed, readable(shown),
-                 text("cannot list the whole folder: ") + system_text(listing.error));
+            note_here(Note::Verdict::failed, {}, text("cannot list the whole folder: ") + system_text(listing.error));
         }
 
         std::sort(wavs.begin(), wavs.end(),
@@ -169,9 +178,10 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
                        std::make_move_iterator(folders.rend()));
     }
     if (work.jobs.size() == jobs_before && listed_all && !stop.load()) {
-        note(work, Note::Verdict::failed, readable(work.tops[top_index].folder.path),
-             text("no .wav file in this folder or in a folder below it"),
-             text("no .wav file in the folder or in a folder below it"));
+        const Top& top = work.tops[top_index];
+        note(work, Note::Verdict::failed, readable(top.folder.path), text("no .wav file in this folder or in a folder below it"),
+             text("no .wav file in the folder or in a folder below it"))
+            .brief = readable(brief_path(top, {}));
     }
 }
 
@@ -287,27 +297,40 @@ Path link_words(const Link& link) {
 
 void take(const Path::value_type* argument, Work& work, const std::atomic<bool>& stop) {
     if (*argument == 0) {
-        return note(work, Note::Verdict::failed, text("\"\""), text("an empty argument names no file or folder"));
+        note(work, Note::Verdict::failed, text("\"\""), text("an empty argument names no file or folder"));
+        return;
     }
     Given given = look_up(argument);
     if (given.error != 0) {
-        return note(work, Note::Verdict::failed, readable(given.shown), system_text(given.error, given.shown),
+        note(work, Note::Verdict::failed, readable(given.shown), system_text(given.error, given.shown),
                     system_text(given.error));
+        return;
     }
     bool const folder = given.type == Entry::Type::folder;
     if (inside_converted(PathView(given.shown), folder) || inside_converted(PathView(given.real), folder)) {
         close_folder(given.folder);
-        return note(work, Note::Verdict::skipped, readable(given.shown),
+        note(work, Note::Verdict::skipped, readable(given.shown),
                     text(folder ? "a folder of converted copies" : "a converted copy itself"));
+        return;
     }
     if (std::string_view const kind = other_kind(given.type); !kind.empty()) {
         close_folder(given.folder);
-        return note(work, Note::Verdict::skipped, readable(given.shown), text(kind));
+        note(work, Note::Verdict::skipped, readable(given.shown), text(kind));
+        return;
     }
     std::uint32_t const top = top_of(work, given.folder);
-    if (folder) return walk(work, top, stop);
+    if (folder) {
+        work.tops[top].given = true;
+        return walk(work, top, stop);
+    }
     Identity identity = work.tops[top].identity;
     work.jobs.push_back({std::move(given.name), source_of(work, top, Path(), identity), true, false, true});
+}
+
+Path brief_path(const Top& top, PathView relative) {
+    PathView const name = last_component(PathView(top.folder.path));
+    if (!top.given || name.empty()) return relative.empty() ? top.folder.path : join(top.folder.path, relative);
+    return relative.empty() ? Path(name) : join(name, relative);
 }
 
 void release(Work& work) {

@@ -22,7 +22,13 @@ struct Top {
     Identity identity;
     std::uint32_t mode = 0777;    // its permission bits, which its folder of copies takes
     bool copies_by_link = false;  // "converted" in it was a link when the drop found it
+    bool given = false;           // given itself, not only as the folder of a file given
 };
+
+// A path at `relative` below `top` as a window names it: from the name of the folder given, as
+// tar and rsync name what they copy ("Sound/voices/a.wav"); whole below the folder of a file
+// given alone, or the root. `relative` empty names the top itself.
+Path brief_path(const Top& top, PathView relative);
 
 // A folder that holds files to convert, as the walk listed it.
 struct Source {
@@ -49,6 +55,8 @@ struct Note {
     Path path;
     Path why;
     Path cause;  // of a failure: its why without the path, where the why names it
+    Path brief;  // the path as a window names it (brief_path)
+    bool notable = false;  // skipped, but the person must know: a link that leads outside
 };
 
 // A folder named "converted" that the walk passed: `name` in the folder at `relative` below a top;

@@ -63,13 +63,13 @@ found() {
 # removed, where the copies are, or the counts.
 heading='^[0-9]+ failed(, for [0-9]+ reasons)?:$'
 recap() {
-    sed -En "/$heading/,\$p" "$work/out" | sed -E '/^(Removed [0-9]|Copies are in |[0-9]+ converted, )/,$d'
+    sed -En "/$heading/,\$p" "$work/out" | sed -E '/^(The failures |Removed [0-9]|Copies are in |[0-9]+ converted, )/,$d'
 }
 # The end, from the failures' heading, or from the temporary copies removed, where the copies
 # are or the counts where none failed, and a wait for Enter, fit in a console window of 80
 # columns and 25 rows; a line takes a row for each full 80 columns and one more.
 end_fits() {
-    sed -En "/$heading|^(Removed [0-9]|Copies are in |[0-9]+ converted, )/,\$p" "$work/out" >"$work/end"
+    sed -En "/$heading|^(The failures |Removed [0-9]|Copies are in |[0-9]+ converted, )/,\$p" "$work/out" >"$work/end"
     rows=1
     while IFS= read -r line; do
         width=$(printf '%s' "$line" | LC_ALL=C.UTF-8 wc -L)
@@ -91,7 +91,7 @@ ends_with_summary() { tail -n 1 "$work/out" | grep -qE '^[0-9]+ converted, ' || 
 # Every copy in $dir/converted is its file converted once, there is no other file, and no
 # original changed.
 copies_exact() {
-    (cd "$dir/converted" && find . -type f | LC_ALL=C sort) >"$work/copies"
+    (cd "$dir/converted" && find . -type f ! -name 'quoxel report *.txt' | LC_ALL=C sort) >"$work/copies"
     [ "$(cat "$work/copies")" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] || fail "converted holds: $(cat "$work/copies")"
     for f in "$@"; do cmp -s "$dir/converted/$f" "$expect/$f" || fail "converted/$f is not $f converted once"; done
     (cd "$originals" && find . -type f) | while IFS= read -r f; do

@@ -71,7 +71,7 @@ for round in 1 2; do
     [ -z "$(find "$work/mount/copies" -name 'quoxel-*')" ] || fail "left behind: $(find "$work/mount/copies" -name 'quoxel-*')"
 done
 copies=$(echo $folded $apart $apart plain | wc -w)
-[ "$(cd "$work/mount/copies" && find . -type f | wc -l)" -eq "$copies" ] || fail "the mount holds: $(find "$work/mount/copies")"
+[ "$(cd "$work/mount/copies" && find . -type f -name '*.wav' | wc -l)" -eq "$copies" ] || fail "the mount holds: $(find "$work/mount/copies")"
 cat "$work/out"
 
 # No twin at all: sub/z.wav's copy lands in the folder Sub that x.wav's copy made, as the mount
@@ -88,7 +88,7 @@ done
 sed 's/^\[[0-9]*\/2\] //' "$work/out" | grep -qxF "skipped: $tree/sub/z.wav (already converted: converted/sub/z.wav exists)" ||
     fail "no twin, round 2: $(cat "$work/out")"
 cmp -s "$work/mount/F/Sub/z.wav" "$tree/sub/z.wav" && fail "z.wav's copy is not converted"
-[ "$(find "$work/mount/F" -type f | wc -l)" -eq 2 ] || fail "the mount holds: $(find "$work/mount/F")"
+[ "$(find "$work/mount/F" -type f -name '*.wav' | wc -l)" -eq 2 ] || fail "the mount holds: $(find "$work/mount/F")"
 echo "drop-casefold-test: names that the mount folds into one get one copy and the case-twin line"
 
 # ---- A failure of each file call, with the copies on the mount ----
@@ -112,7 +112,7 @@ for fault in openat:EMFILE read:EIO write:EIO fdatasync:EIO close:EIO flock:EIO 
     for n in $(seq 1 "$calls"); do
         faulty "$call" "$n" "$error"
         case $status in
-        0) (cd "$work/mount/faults" && [ "$(find . -type f | sort)" = "$(printf './a.wav\n./sub/b.wav')" ]) &&
+        0) (cd "$work/mount/faults" && [ "$(find . -type f -name '*.wav' | sort)" = "$(printf './a.wav\n./sub/b.wav')" ]) &&
             cmp -s "$work/mount/faults/a.wav" "$expect/a.wav" && cmp -s "$work/mount/faults/sub/b.wav" "$expect/sub/b.wav" ||
             fail "$call $n of $calls: $(cat "$work/out"); the mount holds $(find "$work/mount/faults")" ;;
         1) grep -qE '^(\[[0-9]+/[0-9]+\] )?failed: ' "$work/out" || fail "$call $n of $calls: no failure named: $(cat "$work/out")"
@@ -174,5 +174,5 @@ for round in 1 2; do
         END { for (k = 1; k <= pairs; k++) if (made[k] != 1 || twins[k] != 1) printf "%d ", k }')
     [ -z "$wrong" ] || fail "every pair, round $round: pairs $wrong: $(grep -E "/($(echo "$wrong" | sed 's/ $//; s/ /|/g'))-" "$work/out")"
 done
-[ "$(find "$work/mount/L" -type f | wc -l)" -eq "$pairs" ] || fail "every pair: the mount holds $(find "$work/mount/L" -type f | wc -l) copies"
+[ "$(find "$work/mount/L" -type f -name '*.wav' | wc -l)" -eq "$pairs" ] || fail "every pair: the mount holds $(find "$work/mount/L" -type f -name '*.wav' | wc -l) copies"
 echo "drop-casefold-test: each of the $pairs pairs of letters that the mount folds gets one copy and the case-twin line"

@@ -230,6 +230,22 @@ end_case() {
     said_line "460 converted, 0 skipped, 40 failed."
     end_fits
     counts_agree
+    # The failures are kept, each whole line and the end, in a report that the end names, in the
+    # folder of copies; no later drop takes it for a copy, and one with no failure writes none.
+    report=$(sed -n 's/^The failures are kept in //p' "$work/out")
+    [ -n "$report" ] || fail "no report named: $(cat "$work/out")"
+    report=$e/converted/${report##*[\\/]}
+    [ -f "$report" ] || fail "the report named is not there: $(ls "$e/converted")"
+    tr -d '\r' <"$report" >"$work/report"
+    [ "$(grep -c '^failed: ' "$work/report")" -eq 40 ] && grep -qxF "failed: $(p "$e/shorts/s1.wav") (shorter than 4 bytes, so there is nothing to convert)" "$work/report" &&
+        grep -qxF "40 failed, for 3 reasons:" "$work/report" && grep -qxF "460 converted, 0 skipped, 40 failed." "$work/report" ||
+        fail "the report: $(cat "$work/report")"
+    rm -r "$e/shorts" "$e/converted/sub" && for i in $(seq 1 10); do rmdir "$e/converted/ok$i.wav"; done
+    cp "$report" "$work/report.kept"
+    drop "$(p "$e")"
+    ended 0
+    ! grep -q '^The failures' "$work/out" && [ "$(ls "$e/converted" | grep -c '^quoxel report ')" -eq 1 ] &&
+        cmp -s "$report" "$work/report.kept" || fail "a drop without failures touched the reports: $(ls "$e/converted")"
 }
 
 # words_case: the counts in true words: a file not named .wav given by name, one thread for one
@@ -252,6 +268,7 @@ words_case() {
     drop "$(p "$w/empty")"
     ended 1
     said_line "Found no WAV file; 1 path is skipped or failed."
+    said_line "The failures are not kept in a file, as no folder of copies was made."
     [ "$(recap | head -n 1)" = "1 failed:" ] || fail "the failures' heading: $(recap)"
     recap_shows "no .wav file in the folder or in a folder below it" "$(p "$w/empty")"
     ! grep -qE 'files? failed|^Copies are in ' "$work/out" || fail "a folder called a file, or copies named: $(cat "$work/out")"
@@ -391,7 +408,8 @@ full_case() {
     status=$(cat "$work/status")
     ended 1
     said "] failed: $(p "$dir/big.wav") (cannot write the copy: "
-    [ ! -e "$dir/converted" ] || fail "the failed copy left $(find "$dir/converted")"
+    [ -z "$(find "$dir/converted" ! -name 'quoxel report *.txt' ! -path "$dir/converted")" ] ||
+        fail "the failed copy left $(find "$dir/converted")"
 }
 
 # in_the_middle READY PAST RESET ARG...: starts the drop given ARG... in the background, waits
@@ -489,7 +507,7 @@ stopped_case() {
         status=0 && wait "$drop_pid" || status=$?
         take_out
         ended "${signal#*:}"
-        made=$(find "$dir/converted" -type f | wc -l)
+        made=$(find "$dir/converted" -type f -name '*.wav' | wc -l)
         [ "$made" -lt 2000 ] || fail "SIG${signal%:*} came after the end"
         said_line "$made converted, 0 skipped, 0 failed, $((2000 - made)) not done (stopped)."
         no_leftovers "$dir"

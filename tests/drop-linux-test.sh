@@ -560,7 +560,7 @@ for call in openat read write close mkdirat flock syncfs renameat2; do
         0) copies_exact ./a.wav ./sub/b.wav ;;
         1) echo "$call $n" >"$work/which" && said "failed: " &&
             { ! grep -qF 'the folder converted/:' "$work/out" || fail "$call $n: $(cat "$work/out")"; } &&
-            failed=$((failed + 1)) && no_leftovers "$dir" && find "$dir/converted" -type f 2>/dev/null |
+            failed=$((failed + 1)) && no_leftovers "$dir" && find "$dir/converted" -type f -name '*.wav' 2>/dev/null |
             while IFS= read -r copy; do cmp -s "$copy" "$expect/${copy#"$dir/converted/"}" || fail "$copy is not whole"; done ;;
         *) fail "$call $n of $calls: status $status: $(cat "$work/out")" ;;
         esac
@@ -611,8 +611,8 @@ said "] converted: $dir/b/y.wav"
 
 # ---- The options, and the wait for Enter in a terminal ----
 drop --version && ended 0 && said_line "quoxel-drop $(sed -n 's/^project(quoxel VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")"
-drop --help && ended 0 && said "usage: quoxel-drop [--wait] FILE-OR-FOLDER..."
-drop && ended 1 && [ "$(cat "$work/out")" = "usage: quoxel-drop [--wait] FILE-OR-FOLDER..." ] || fail "no usage: $(cat "$work/out")"
+drop --help && ended 0 && said "usage: quoxel-drop [--wait] [--list] FILE-OR-FOLDER..."
+drop && ended 1 && [ "$(cat "$work/out")" = "usage: quoxel-drop [--wait] [--list] FILE-OR-FOLDER..." ] || fail "no usage: $(cat "$work/out")"
 drop --bogus "$dir" && ended 1 && said_line "quoxel-drop: unknown option --bogus"
 mkdir "$work/-dash" && head -c 3000 /dev/urandom >"$work/-dash/d.wav"
 (cd "$work" && drop -- -dash && echo "$status" >"$work/status")
@@ -631,7 +631,45 @@ if command -v script >/dev/null; then
     said "Nothing to convert: no file or folder was given." && said "Press Enter to close this window."
     timeout -k 5 30 script -qec "'$drop_program' '$dir'" /dev/null </dev/null >"$work/out" 2>&1 || fail "$(cat "$work/out")"
     ! grep -q 'Press Enter' "$work/out" || fail "waited without --wait"
+
+    # ---- What a person sees in a terminal ----
+    # The folder given named once, whole; then the progress in one row redrawn in place, never
+    # into the window's last column, and a row only for what needs the person, named from the
+    # folder given: a failure, a copy made again, a link that leads outside. Files converted or
+    # skipped as expected are counted, not listed; --list lists them, as a pipe gets them.
+    dir="$work/T/Game Sound" expect=$work/T-expect originals=$work/T-originals
+    for i in $(seq 100 399); do add_file "voices/v$i.wav" 300; done
+    add_file short.wav 2 && add_file cut.wav 3000
+    ln -s "$work/outside/outside.wav" "$dir/out.wav"
+    mkdir -p "$dir/converted" && head -c 10 "$expect/cut.wav" >"$dir/converted/cut.wav"
+    in_terminal() {  # ARG...: the drop in a terminal (80 columns, as a pty of no size says), its screen in $work/out
+        status=0
+        timeout -k 5 60 script -qec "$(printf "'%s' " "$drop_program" "$@")" /dev/null </dev/null >"$work/screen" 2>&1 || status=$?
+        tr '\r' '\n' <"$work/screen" | sed 's/ *$//' | grep -v '^$' >"$work/out"
+    }
+    in_terminal "$dir"
+    ended 1
+    head -n 1 "$work/out" | grep -qxF "Converting the WAV files in Game Sound ($dir)" || fail "the folder given: $(cat "$work/out")"
+    said_line "failed: Game Sound/short.wav (shorter than 4 bytes, so there is nothing to convert)"
+    said_line "converted: Game Sound/cut.wav (its copy was 10 of 3,000 bytes; made again)"
+    said_line "skipped: Game Sound/out.wav (a link that leads outside the folder given)"
+    said_line "    Game Sound/short.wav"  # the end, named the same way
+    said_line "Copies are in $dir/converted"
+    said_line "301 converted, 1 skipped, 1 failed."
+    ! grep -qE '^\[|converted: Game Sound/voices|\] |^(removed|not entered): ' "$work/out" || fail "rows that need nobody: $(cat "$work/out")"
+    total=$(sed -n 's/^Found \([0-9,]*\) WAV files.*/\1/p' "$work/out")
+    grep -qE "^[0-9,]+/$total files  [0-9]+%" "$work/out" && grep -qxE "$total/$total files  100%.*" "$work/out" ||
+        fail "no progress row: $(cat "$work/out")"
+    tr '\r' '\n' <"$work/screen" | grep -E '^[0-9,]+/[0-9,]+ files' | while IFS= read -r row; do
+        [ "$(printf '%s' "$row" | LC_ALL=C.UTF-8 wc -L)" -le 79 ] || fail "a progress row of $(printf '%s' "$row" | wc -L) columns: $row"
+    done
+    in_terminal "$dir"  # a second drop: the skipped are counted alone
+    said_line "0 converted, 302 skipped, 1 failed."
+    ! grep -q '^skipped: Game Sound/voices' "$work/out" || fail "skipped files listed: $(cat "$work/out")"
+    in_terminal --list "$dir"
+    said "] skipped: $dir/voices/v100.wav (already converted: converted/voices/v100.wav exists)"
+    ! grep -q 'files  [0-9]*%' "$work/out" || fail "a progress row with --list: $(cat "$work/out")"
 else
-    echo "drop-linux-test: no script(1), so the wait in a terminal is not tested"
+    echo "drop-linux-test: no script(1), so the wait and the rows in a terminal are not tested"
 fi
 echo "drop-linux-test: trees mirrored into converted, every copy exact and made once, failures named, nothing left behind"

@@ -119,6 +119,8 @@ forms_case
 
 order_case
 end_case
+# The report is a Windows text file: every line ended by CRLF.
+[ "$(grep -c "$(printf '\r')\$" "$report")" -eq "$(wc -l <"$report")" ] || fail "the report's lines do not end in CRLF"
 words_case
 
 # A standard handle that is not valid is never written, but Wine itself hangs before the program

@@ -17,6 +17,7 @@
 
 #include "copy.hpp"
 #include "paths.hpp"
+#include "progress.hpp"
 #include "pool.hpp"
 #include "summary.hpp"
 #include "walk.hpp"
@@ -211,6 +212,42 @@ TEST(DropPaths, APathTooWideIsElidedInTheMiddle) {
     EXPECT_EQ(columns(std::string_view("/音楽/a.wav")), 11u);
     EXPECT_EQ(columns(std::wstring_view(L"/\u97F3\u697D/\xD83C\xDFB5.wav")), 12u);  // a pair of surrogates is one emoji
     EXPECT_EQ(elided(std::wstring_view(L"C:\\music\\game\\sfx\\menu.wav"), 20), L"C:\\mus\u2026\\sfx\\menu.wav");
+}
+
+// The progress row in a window of each width: all it says where it fits, the least of it going
+// first where it does not (the time left, the speed, the bytes, the share), a folder at work only
+// where a dozen columns are left for it, and never the window's last column.
+TEST(DropPaths, TheProgressRowFitsItsWindow) {
+    Progress const under_way{1234, 10000, 45600000, 4.0};  // 308.5 files a second, 28 s left
+    Progress const started{0, 300, 0, 0.1};
+    struct Case {
+        Progress progress;
+        std::size_t width;
+        std::string words;
+        std::size_t folder;
+    };
+    std::string const all = "1,234/10,000 files  12%  45.6 MB  11.4 MB/s  0:28 left";
+    for (const Case& c : {
+             Case{under_way, 200, all, 199 - all.size() - 2},
+             Case{under_way, all.size() + 1 + 2 + 12, all, 12},  // a folder of twelve columns just fits
+             Case{under_way, all.size() + 1 + 2 + 11, all, 0},
+             Case{under_way, all.size() + 1, all, 0},
+             Case{under_way, all.size(), "1,234/10,000 files  12%  45.6 MB  11.4 MB/s", 0},
+             Case{under_way, 30, "1,234/10,000 files  12%", 0},
+             Case{under_way, 20, "1,234/10,000 files", 0},
+             Case{under_way, 12, "1,2\u20260 files", 0},  // the files alone, elided
+             Case{started, 80, "0/300 files  0%  0 B", 80 - 1 - 20 - 2},  // no speed nor time left so soon
+         }) {
+        Row const row = progress_row(c.progress, c.width);
+        EXPECT_EQ(row.words, c.words) << c.width;
+        EXPECT_EQ(row.folder, c.folder) << c.width;
+        EXPECT_LE(columns(std::string_view(row.words)) + (row.folder == 0 ? 0 : 2 + row.folder), c.width - 1) << c.width;
+    }
+    EXPECT_EQ(size_words(999), "999 B");
+    EXPECT_EQ(size_words(1000), "1.00 kB");
+    EXPECT_EQ(size_words(999499), "999 kB");
+    EXPECT_EQ(size_words(999500), "1.00 MB");
+    EXPECT_EQ(size_words(std::uint64_t{5} << 40), "5.50 TB");
 }
 
 // A file is known by its first twelve bytes only: "RIFF" and "WAVE", plain or with its halves

@@ -17,14 +17,14 @@ using namespace drop;
 namespace {
 
 // A file given: the folder given, the folder of the file below it, and its name.
-struct Given {
+struct Dropped {
     std::string top, relative, name;
     std::string source() const { return join(relative.empty() ? top : join(top, relative), name); }
     std::string copy() const { return join(join(top, "converted"), relative.empty() ? name : join(relative, name)); }
 };
 
 // The file that `part` describes, or nothing where it names no file below "/".
-std::optional<Given> given(std::string_view part) {
+std::optional<Dropped> given(std::string_view part) {
     if (part.empty()) return std::nullopt;
     std::vector<std::string_view> names;
     for (std::size_t start = 1, end = 0; end != std::string_view::npos; start = end + 1) {
@@ -34,7 +34,7 @@ std::optional<Given> given(std::string_view part) {
     }
     if (names.empty()) return std::nullopt;
     std::size_t const top = static_cast<std::uint8_t>(part[0]) % names.size();  // the folders of the folder given
-    Given file{"/", "", std::string(names.back())};
+    Dropped file{"/", "", std::string(names.back())};
     for (std::size_t i = 0; i + 1 < names.size(); ++i) {
         if (i < top) file.top = join(file.top, names[i]);
         else file.relative = file.relative.empty() ? std::string(names[i]) : join(file.relative, names[i]);
@@ -45,9 +45,9 @@ std::optional<Given> given(std::string_view part) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<Given> files;
+    std::vector<Dropped> files;
     for (std::string_view const part : fuzz::names(data, size)) {
-        if (std::optional<Given> file = given(part)) files.push_back(*file);
+        if (std::optional<Dropped> file = given(part)) files.push_back(*file);
     }
     // The work that the walk would give: each folder known by an identity of its own path, a
     // folder given once however often, and a source for each file.
@@ -56,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto identity = [&](const std::string& path) {
         return Identity{1, identities.emplace(path, identities.size() + 1).first->second};
     };
-    for (const Given& file : files) {
+    for (const Dropped& file : files) {
         Identity const top = identity(file.top);
         auto known = std::find_if(work.tops.begin(), work.tops.end(), [&](const Top& t) { return t.identity == top; });
-        if (known == work.tops.end()) known = work.tops.insert(known, {Folder{no_handle, file.top}, top});
+        if (known == work.tops.end()) known = work.tops.insert(known, {Folder{no_handle, file.top, false, 0, false, {}}, top});
         work.sources.push_back({static_cast<std::uint32_t>(known - work.tops.begin()), file.relative,
                                 identity(file.relative.empty() ? file.top : join(file.top, file.relative))});
         work.jobs.push_back({file.name, static_cast<std::uint32_t>(work.sources.size() - 1), false, false});
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> folders;
     for (std::size_t i = 0; i < work.jobs.size(); ++i) {
         const Job& job = work.jobs[i];
-        const Given& file = files[expected[i]];
+        const Dropped& file = files[expected[i]];
         const Top& top = work.tops[source_of(work, job).top];
         std::string const copies = join(top.folder.path, "converted"), copy = join(copies, copy_path(work, job));
         holds(original_path(work, job) == file.source() && copy == file.copy());
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A folder's names: its files' paths below the folder given, listed in the order given and in
     // the reverse.
     std::vector<Path> listed, reversed;
-    for (const Given& file : files) listed.push_back(file.relative.empty() ? file.name : join(file.relative, file.name));
+    for (const Dropped& file : files) listed.push_back(file.relative.empty() ? file.name : join(file.relative, file.name));
     reversed.assign(listed.rbegin(), listed.rend());
     std::vector<Path> names = listed;
     sort_names(names, compare_ignoring_case);

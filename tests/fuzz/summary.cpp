@@ -1,11 +1,13 @@
 // Fuzz target: the words of a drop's end (drop/summary.cpp) for any counts. Each line reads back
 // as the counts it was given, a count of one takes the singular and any other the plural, the
 // stop is said exactly when there was one or something was not done, and no line holds a line
-// break.
+// break. The progress row fits any window.
 #include <algorithm>
 #include <cstring>
 
 #include "fuzz.hpp"
+#include "paths.hpp"
+#include "progress.hpp"
 #include "summary.hpp"
 
 using namespace drop;
@@ -122,10 +124,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using Step = Outcome::Step;
     auto const step = static_cast<Step>(size % (static_cast<std::size_t>(Step::changed) + 1));
     std::string const words = step_words(step);
-    bool const failure = step != Step::done && step != Step::not_regular &&
+    bool const failure = step != Step::done && step != Step::not_regular && step != Step::linked &&
                          step != Step::taken && step != Step::stopped;
     holds(words.empty() == !failure && !words.ends_with(".") && words.find('\n') == std::string::npos);
     if (step == Step::too_short) holds(words.find(std::to_string(kept_bytes) + " bytes") != std::string::npos);
     for (const std::string& text : {first, last}) holds(text.find('\n') == std::string::npos);
+
+    // The progress row in a window of any width: never the last column, the files first where
+    // they fit, a folder only with a dozen columns of its own.
+    std::size_t const done = std::min(n[5], n[6]), width = size > 65 ? data[65] : 80;
+    Progress const progress{done, n[6], n[7], static_cast<double>(n[2] % 100000) / 10};
+    Row const row = progress_row(progress, width);
+    std::size_t const row_columns = columns(std::string_view(row.words)) + (row.folder == 0 ? 0 : 2 + row.folder);
+    holds(width == 0 ? row.words.empty() && row.folder == 0 : row_columns <= width - 1);
+    holds(row.folder == 0 || row.folder >= 12);
+    std::string const files = with_separators(done) + "/" + with_separators(n[6]) + " files";
+    holds(width == 0 || files.size() > width - 1 || row.words.starts_with(files));
+    holds(row.words.find('\n') == std::string::npos);
     return 0;
 }
