@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "paths.hpp"
-#include "summary.hpp"
 
 namespace drop {
 
@@ -43,7 +42,8 @@ std::string size_words(std::uint64_t bytes) {
 
 Row progress_row(const Progress& progress, std::size_t width) {
     std::size_t const room = width > 0 ? width - 1 : 0;
-    std::vector<std::string> parts{with_separators(progress.done) + "/" + with_separators(progress.total) + " files"};
+    // Counted as the first line and the counts at the end count them.
+    std::vector<std::string> parts{std::to_string(progress.done) + "/" + std::to_string(progress.total) + " files"};
     if (progress.total != 0) {
         auto const share = static_cast<std::size_t>(100 * static_cast<double>(progress.done) / static_cast<double>(progress.total));
         parts.push_back(std::to_string(share) + "%");

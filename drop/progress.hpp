@@ -16,7 +16,7 @@ struct Progress {
     double seconds = 0;               // since the conversion began
 };
 
-// The row's words, in UTF-8, without the folder at work: "1,234/10,000 files  12%  45.6 MB  12.3
+// The row's words, in UTF-8, without the folder at work: "1234/10000 files  12%  45.6 MB  12.3
 // MB/s  0:42 left", fitted to a window `width` columns wide. A row never fills its window's last
 // column, after which some consoles start another: the words and, where `folder` is not 0, two
 // spaces and the folder elided to `folder` columns take at most width - 1. What does not fit goes,

@@ -657,10 +657,10 @@ if command -v script >/dev/null; then
     said_line "Copies are in $dir/converted"
     said_line "301 converted, 1 skipped, 1 failed."
     ! grep -qE '^\[|converted: Game Sound/voices|\] |^(removed|not entered): ' "$work/out" || fail "rows that need nobody: $(cat "$work/out")"
-    total=$(sed -n 's/^Found \([0-9,]*\) WAV files.*/\1/p' "$work/out")
-    grep -qE "^[0-9,]+/$total files  [0-9]+%" "$work/out" && grep -qxE "$total/$total files  100%.*" "$work/out" ||
+    total=$(sed -n 's/^Found \([0-9]*\) WAV files.*/\1/p' "$work/out")
+    grep -qE "^[0-9]+/$total files  [0-9]+%" "$work/out" && grep -qxE "$total/$total files  100%.*" "$work/out" ||
         fail "no progress row: $(cat "$work/out")"
-    tr '\r' '\n' <"$work/screen" | grep -E '^[0-9,]+/[0-9,]+ files' | while IFS= read -r row; do
+    tr '\r' '\n' <"$work/screen" | grep -E '^[0-9]+/[0-9]+ files' | while IFS= read -r row; do
         [ "$(printf '%s' "$row" | LC_ALL=C.UTF-8 wc -L)" -le 79 ] || fail "a progress row of $(printf '%s' "$row" | wc -L) columns: $row"
     done
     in_terminal "$dir"  # a second drop: the skipped are counted alone
