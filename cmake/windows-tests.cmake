@@ -39,10 +39,10 @@ else()
   set(format "pei-i386")
   set(bits 32)
 endif()
-# The tool needs only the C library and the kernel; the drop program also the file calls of ntdll,
-# and the registry and shell links of its right-click entries: nothing that it does not call.
+# The tool needs only the C library and the kernel; the drop program also the file calls of ntdll
+# and the registry of advapi32, never the shell's DLLs, which it loads only to offer its entries.
 set(quoxel_imports kernel32 msvcrt)
-set(drop-files-here_imports advapi32 kernel32 msvcrt ntdll ole32 shell32)
+set(drop-files-here_imports advapi32 kernel32 msvcrt ntdll)
 foreach(exe_name IN ITEMS quoxel drop-files-here)
   string(REPLACE ";" "\\;" imports "${${exe_name}_imports}")
   add_test(NAME ${target}.${exe_name}.exe

@@ -3,7 +3,6 @@
 // offers them.
 #include <windows.h>
 // After windows.h, which they need.
-#include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -19,7 +18,8 @@ namespace drop {
 
 namespace {
 
-// A COM interface pointer, released at the end of its scope.
+// A COM interface pointer, released at the end of its scope. Each interface and class is named by
+// __uuidof: the constants of libuuid would bring every GUID it has with them.
 template <class Interface>
 struct Com {
     Interface* pointer = nullptr;
@@ -30,20 +30,61 @@ struct Com {
         if (pointer != nullptr) pointer->Release();
     }
     Interface* operator->() const { return pointer; }
-    void** out() { return reinterpret_cast<void**>(&pointer); }
 };
 
 Error from_hresult(HRESULT result) {
     return HRESULT_FACILITY(result) == FACILITY_WIN32 ? static_cast<Error>(HRESULT_CODE(result)) : static_cast<Error>(result);
 }
 
+// The calls of COM and of the shell, from ole32.dll and shell32.dll, which are loaded only when
+// the entries are offered: a drop never needs them, and loading them, with the window system
+// that shell32 brings, would make each drop start slower (by 13 ms under Wine). Each is null
+// where it cannot be had, and `error` says why.
+struct ShellCalls {
+    decltype(&CoInitializeEx) initialize = nullptr;
+    decltype(&CoUninitialize) uninitialize = nullptr;
+    decltype(&CoCreateInstance) create = nullptr;
+    decltype(&SHGetFolderPathW) folder_path = nullptr;
+    decltype(&SHChangeNotify) notify = nullptr;
+    Error error = 0;
+
+    ShellCalls() {
+        HMODULE const ole32 = load(L"ole32.dll"), shell32 = load(L"shell32.dll");
+        if (ole32 == nullptr || shell32 == nullptr) return;
+        find(ole32, "CoInitializeEx", initialize);
+        find(ole32, "CoUninitialize", uninitialize);
+        find(ole32, "CoCreateInstance", create);
+        find(shell32, "SHGetFolderPathW", folder_path);
+        find(shell32, "SHChangeNotify", notify);
+    }
+
+private:
+    // From the system's folder, never from the program's own.
+    HMODULE load(const wchar_t* name) {
+        std::wstring path(MAX_PATH, L'\0');
+        UINT const size = GetSystemDirectoryW(path.data(), MAX_PATH);
+        path.resize(size < MAX_PATH ? size : 0);
+        HMODULE const module = path.empty() ? nullptr : LoadLibraryW((path + L"\\" + name).c_str());
+        if (module == nullptr && error == 0) error = path.empty() ? ERROR_PATH_NOT_FOUND : GetLastError();
+        return module;
+    }
+    template <class Call>
+    void find(HMODULE module, const char* name, Call& call) {
+        // Through void (*)(), which may be cast to any function's type.
+        call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+        if (call == nullptr && error == 0) error = GetLastError();
+    }
+};
+
 class ExplorerPlaces final : public MenuPlaces {
 public:
-    ExplorerPlaces() : com_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ExplorerPlaces()
+        : com_(shell_.initialize != nullptr &&
+               SUCCEEDED(shell_.initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
     ExplorerPlaces(const ExplorerPlaces&) = delete;
     ExplorerPlaces& operator=(const ExplorerPlaces&) = delete;
     ~ExplorerPlaces() override {
-        if (com_) CoUninitialize();
+        if (com_ && shell_.uninitialize != nullptr) shell_.uninitialize();
     }
 
     std::optional<std::wstring> value(const std::wstring& key, const std::wstring& name) override {
@@ -99,8 +140,9 @@ public:
         if (path.size() == name.size() + 1 || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
         Com<IShellLinkW> link;
         Com<IPersistFile> file;
-        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out())) ||
-            FAILED(link->QueryInterface(IID_IPersistFile, file.out())) || FAILED(file->Load(path.c_str(), STGM_READ))) {
+        if (shell_.create == nullptr ||
+            FAILED(shell_.create(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link.pointer))) ||
+            FAILED(link->QueryInterface(IID_PPV_ARGS(&file.pointer))) || FAILED(file->Load(path.c_str(), STGM_READ))) {
             return std::wstring();
         }
         std::vector<wchar_t> target(32768, L'\0');
@@ -109,38 +151,43 @@ public:
     }
 
     Error make_shortcut(const std::wstring& name, const std::wstring& program) override {
+        if (shell_.create == nullptr) return shell_.error;
         std::wstring const folder = send_to(true);
         if (folder.empty()) return ERROR_PATH_NOT_FOUND;
         Com<IShellLinkW> link;
         Com<IPersistFile> file;
-        HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out());
+        HRESULT result = shell_.create(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link.pointer));
         if (SUCCEEDED(result)) result = link->SetPath(program.c_str());
-        if (SUCCEEDED(result)) result = link->QueryInterface(IID_IPersistFile, file.out());
+        if (SUCCEEDED(result)) result = link->QueryInterface(IID_PPV_ARGS(&file.pointer));
         if (SUCCEEDED(result)) result = file->Save((folder + L"\\" + name).c_str(), TRUE);
         return SUCCEEDED(result) ? 0 : from_hresult(result);
     }
 
     Error remove_shortcut(const std::wstring& name) override {
+        if (shell_.folder_path == nullptr) return shell_.error;
         std::wstring const folder = send_to(false);
         if (folder.empty() || DeleteFileW((folder + L"\\" + name).c_str())) return 0;
         DWORD const error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
     }
 
-    void menus_changed() override { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+    void menus_changed() override {
+        if (shell_.notify != nullptr) shell_.notify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    }
 
     std::wstring error_text(Error error) override { return system_text(error); }
 
 private:
+    ShellCalls shell_;
     bool com_;
 
     // The user's Send To folder, made where it is not there when `make`; empty where there is none.
-    static std::wstring send_to(bool make) {
-        wchar_t* path = nullptr;
-        std::wstring folder;
-        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_SendTo, make ? static_cast<DWORD>(KF_FLAG_CREATE) : 0, nullptr, &path))) folder = path;
-        CoTaskMemFree(path);
-        return folder;
+    // Asked by its number, not its GUID, whose constant would come from libuuid with every other.
+    std::wstring send_to(bool make) {
+        wchar_t path[MAX_PATH];
+        int const folder = CSIDL_SENDTO | (make ? CSIDL_FLAG_CREATE : 0);
+        if (shell_.folder_path == nullptr) return L"";
+        return SUCCEEDED(shell_.folder_path(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : L"";
     }
 };
 
