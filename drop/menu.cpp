@@ -214,12 +214,9 @@ bool offer_menu(MenuPlaces& places, std::wstring_view program, const std::functi
             say_now();
         } else if (add && change.changed) {
             say(L"Added. Right-click a folder or a .wav file and choose\n" + entry +
-                L"; on Windows 11, choose \"Show more options\"\n"
-                L"first. For several at once, select them, right-click one, choose Send to,\n"
-                L"then " + entry + L". The entries name this program where\n"
-                L"it is:\n  " + std::wstring(program) +
-                L"\nIf you move its folder, start it there and type A; before you delete it,\n"
-                L"type R.");
+                L", under \"Show more options\" on Windows 11;\nfor several at once, Send to, then " + entry +
+                L".\nIt runs this program where it is now:\n  " + std::wstring(program) +
+                L"\nIf you move its folder, type A there again; type R before you delete it.");
         } else if (add) {
             say(entry + L" was there already, for this program:\nnothing changed.");
         } else if (change.changed) {

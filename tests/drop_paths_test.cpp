@@ -675,6 +675,23 @@ TEST(DropMenu, TheWindowAsksAndDoesAsTold) {
     said = talk(places, {L"r"}, true);
     EXPECT_TRUE(has(said, L"There was no \"Make converted copies (quoxel)\" to take away; nothing changed."));
 
+    // The longest exchange, with what the window said before it, the answer typed and the wait
+    // for Enter, fits the window as Windows opens it, its first line kept in view.
+    FakePlaces moved;
+    add_menu(moved, L"D:\\Games\\quoxel 1.0\\drop-files-here.exe");
+    said = talk(moved, {L"a"}, true);
+    EXPECT_TRUE(has(said, L"for a program\nin another folder:\n  D:\\Games\\quoxel 1.0\\drop-files-here.exe\n"));
+    std::string const words = nothing_given(Desktop::explorer);
+    std::wstring all(words.begin(), words.end());
+    all += L"\n" + said + L"a\nPress Enter to close this window.\n";
+    std::size_t rows = 1;  // the cursor's, below the last line
+    for (std::size_t start = 0, end = 0; start < all.size(); start = end + 1) {
+        end = all.find(L'\n', start);
+        rows += rows_of(columns(std::wstring_view(all).substr(start, end - start)));
+    }
+    EXPECT_LE(rows, screen_rows) << std::string(all.begin(), all.end());
+    EXPECT_TRUE(has(all, L"\"Make converted copies (quoxel)\", which this program adds to the right-click\n"));
+
     places.fail_at = places.changes + 4;  // the fourth value
     said = talk(places, {L"a"}, true);
     EXPECT_TRUE(has(said, L"Could not add it: Access is denied (5)\n  HKEY_CURRENT_USER\\Software\\Classes\\"
