@@ -5,9 +5,9 @@
 # title and waits for Enter before its window closes; Ctrl+C typed into the window stops it
 # cleanly: no temporary copy stays, every copy is whole, and the status is 130 once Enter is
 # pressed. Started on its own, it adds the right-click entries and takes them away, and these run
-# as Explorer runs them (shell_run.exe). TOOL, the build host's quoxel, checks the copies. It has a Wine prefix of its own,
-# since the desktop of a prefix is made by the first program that Wine starts there: one started
-# without an X display gives no program of that prefix a window.
+# as Explorer runs them (shell_run.exe). TOOL, the build host's quoxel, checks the copies. It has
+# a Wine prefix of its own, since the desktop of a prefix is made by the first program that Wine
+# starts there: one started without an X display gives no program of that prefix a window.
 set -eu
 tool=$1 windows_dir=$2 wine=$3 wineserver=$4
 . "$(dirname "$0")/common.sh"
