@@ -1,7 +1,8 @@
-# cmake -DOBJDUMP=... -DWINDRES=... -DEXE=... -DFORMAT=... -DVERSION=... -DDESCRIPTION=... -P check-exe.cmake
+# cmake -DOBJDUMP=... -DWINDRES=... -DEXE=... -DFORMAT=... -DIMPORTS=... -DVERSION=... -DDESCRIPTION=... -P check-exe.cmake
 cmake_minimum_required(VERSION 3.25)
 # Fails unless EXE is a console program in the object format FORMAT (pei-i386 for 32-bit x86,
-# pei-x86-64 for the PE32+ format of x86-64), imports only DLLs that every Windows system has (no MinGW runtime DLLs), and
+# pei-x86-64 for the PE32+ format of x86-64), imports exactly the DLLs IMPORTS (a list, in small
+# letters), each of which every Windows system has (no MinGW runtime DLLs), and
 # carries its resources: the manifest (run as the invoker, so that Windows never redirects its
 # writes; UTF-8 as the code page) and the version information of VERSION.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
@@ -20,14 +21,23 @@ string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports)
   message(FATAL_ERROR "no imports found in ${EXE}")
 endif()
+set(dlls "")
 foreach(import IN LISTS imports)
   string(REPLACE "DLL Name: " "" dll "${import}")
   string(TOLOWER "${dll}" dll)
   message(STATUS "imports ${dll}")
-  if(NOT dll MATCHES "^(kernel32|msvcrt|ntdll)\\.dll$")
+  if(NOT dll MATCHES "^(kernel32|msvcrt|ntdll|advapi32|ole32|shell32)\\.dll$")
     message(FATAL_ERROR "${EXE} needs ${dll}, which a bare Windows system does not have")
   endif()
+  list(APPEND dlls ${dll})
 endforeach()
+list(SORT dlls)
+set(expected_dlls ${IMPORTS})
+list(TRANSFORM expected_dlls APPEND .dll)
+list(SORT expected_dlls)
+if(NOT dlls STREQUAL expected_dlls)
+  message(FATAL_ERROR "${EXE} imports ${dlls}, not ${expected_dlls}")
+endif()
 
 # The resources as windres decompiles them: a manifest is resource type 24 (RT_MANIFEST), the
 # version information a VERSIONINFO block. Quotes inside the manifest's strings come doubled.

@@ -39,10 +39,15 @@ else()
   set(format "pei-i386")
   set(bits 32)
 endif()
+# The tool needs only the C library and the kernel; the drop program also the file calls of ntdll
+# and the registry of advapi32, never the shell's DLLs, which it loads only to offer its entries.
+set(quoxel_imports kernel32 msvcrt)
+set(drop-files-here_imports advapi32 kernel32 msvcrt ntdll)
 foreach(exe_name IN ITEMS quoxel drop-files-here)
+  string(REPLACE ";" "\\;" imports "${${exe_name}_imports}")
   add_test(NAME ${target}.${exe_name}.exe
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP_${arch}} -DWINDRES=${MINGW_WINDRES_${arch}}
-            -DEXE=${target_dir}/${exe_name}.exe -DFORMAT=${format} -DVERSION=${PROJECT_VERSION}
+            -DEXE=${target_dir}/${exe_name}.exe -DFORMAT=${format} "-DIMPORTS=${imports}" -DVERSION=${PROJECT_VERSION}
             "-DDESCRIPTION=${${exe_name}_description}" -P ${PROJECT_SOURCE_DIR}/cmake/check-exe.cmake)
 endforeach()
 add_test(NAME ${target}.zip

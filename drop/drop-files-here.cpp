@@ -17,11 +17,13 @@
 //   copy.cpp             one converted copy, read and written once
 //   pool.hpp             the threads, and the lines written by one of them
 //   summary.cpp          the words of the end
+//   menu.cpp             the right-click entries of File Explorer, offered when started alone
 //   paths.cpp            the decisions about paths and names
 // are portable, the same on Linux; Windows' own calls are in
 //   walk_windows.cpp     the listing of a folder, the look-up of a path given
 //   files_windows.cpp    the file calls of a copy, the questions asked of the file system, the locks
 //   output_windows.cpp   lines, system texts, the window's title, Ctrl+C, the wait for Enter
+//   explorer_windows.cpp the registry keys and the Send to shortcut of the right-click entries
 #include <atomic>
 #include <span>
 
@@ -32,10 +34,11 @@
 int wmain(int argc, wchar_t* argv[]) {
     drop::open_standard_streams();
     if (argc < 2) {
-        // Double-clicked, with nothing dropped on it: how to use it, in a window that waits.
+        // Double-clicked, with nothing dropped on it: how to use it, and in a window of its own
+        // the offer of the right-click entries.
         drop::say(drop::text(drop::nothing_given(drop::Desktop::explorer)));
         drop::flush_lines();
-        drop::wait_if_alone_in_window();
+        if (drop::alone_in_window() && drop::offer_menu_in_window()) drop::wait_if_alone_in_window();
         return 0;
     }
     std::atomic<bool> stop{false};

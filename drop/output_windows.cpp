@@ -151,17 +151,37 @@ void cleaned_up() {
     if (cleaned != nullptr) SetEvent(cleaned);
 }
 
-void wait_if_alone_in_window() {
-    if (closing) return;
+bool alone_in_window() {
     DWORD processes[2];
-    HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
-    if (GetConsoleProcessList(processes, 2) != 1 || !is_console(input)) return;
+    return GetConsoleProcessList(processes, 2) == 1 && is_console(GetStdHandle(STD_INPUT_HANDLE));
+}
+
+void wait_if_alone_in_window() {
+    if (closing || !alone_in_window()) return;
     say(L"Press Enter to close this window.");
     flush_lines();
+    HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
     FlushConsoleInputBuffer(input);
     wchar_t line[256];
     DWORD read = 0;
     ReadConsoleW(input, line, sizeof line / sizeof line[0], &read, nullptr);
+}
+
+std::optional<std::wstring> read_console_line() {
+    HANDLE const input = GetStdHandle(STD_INPUT_HANDLE);
+    std::wstring line;
+    for (;;) {
+        wchar_t piece[256];
+        DWORD read = 0;
+        if (!ReadConsoleW(input, piece, sizeof piece / sizeof piece[0], &read, nullptr) || read == 0) {
+            if (line.empty()) return std::nullopt;
+            return line;
+        }
+        line.append(piece, read);
+        if (line.back() == L'\n') break;
+    }
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+    return line;
 }
 
 }  // namespace drop

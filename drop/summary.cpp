@@ -1,5 +1,7 @@
 #include "summary.hpp"
 
+#include "menu.hpp"
+
 namespace drop {
 
 namespace {
@@ -49,9 +51,10 @@ std::string nothing_given(Desktop desktop) {
                         "This program makes converted copies of WAV files; the originals are never\n"
                         "changed. To use it, ";
     if (desktop == Desktop::explorer) {
-        words += "close this window, then drag a folder or WAV files onto\n"
-                 "drop-files-here.exe in File Explorer (README.txt shows how to have it in\n"
-                 "the Send to menu of a right-click too).\n";
+        words += "drag a folder or WAV files onto drop-files-here.exe in\n"
+                 "File Explorer, or right-click them and choose\n\"" +
+                 std::string(menu_entry) + "\", which this program adds to the right-click\n"
+                 "menu when started on its own, by a double click.\n";
     } else {
         words += "right-click a folder or WAV files in Dolphin and choose\n"
                  "\"Make converted copies of WAV files (quoxel)\", or run in a terminal:\n"

@@ -4,9 +4,10 @@
 # and xdotool reads the window's title and types into it. A drop there shows its progress in the
 # title and waits for Enter before its window closes; Ctrl+C typed into the window stops it
 # cleanly: no temporary copy stays, every copy is whole, and the status is 130 once Enter is
-# pressed. TOOL, the build host's quoxel, checks the copies. It has a Wine prefix of its own,
-# since the desktop of a prefix is made by the first program that Wine starts there: one started
-# without an X display gives no program of that prefix a window.
+# pressed. Started on its own, it adds the right-click entries and takes them away, and these run
+# as Explorer runs them (shell_run.exe). TOOL, the build host's quoxel, checks the copies. It has
+# a Wine prefix of its own, since the desktop of a prefix is made by the first program that Wine
+# starts there: one started without an X display gives no program of that prefix a window.
 set -eu
 tool=$1 windows_dir=$2 wine=$3 wineserver=$4
 . "$(dirname "$0")/common.sh"
@@ -94,4 +95,100 @@ for copy in "$dir"/converted/*.wav; do
     cp "$dir/${copy##*/}" "$work/check.wav" && "$tool" "$work/check.wav"
     cmp -s "$work/check.wav" "$copy" || fail "${copy##*/} is not whole after Ctrl+C"
 done
+# ---- Started on its own: the right-click entries added, added again, run as Explorer runs them, taken away ----
+# The program where a user unpacked it, in a folder whose name has a space, &, %1 (which Explorer
+# fills in on a command line) and letters of other scripts. The user has entries of their own: a
+# verb for folders, a program for .wav files, a value of .wav files and a shortcut in Send To.
+programs="$work/quoxel 1.0 & 50%1 ünï Ωμέγα"
+mkdir "$programs" && cp "$windows_dir/drop-files-here.exe" "$programs"
+program=$(windows_path "$programs/drop-files-here.exe")
+reg() { LC_ALL=C.UTF-8 "$wine" reg "$@" </dev/null >/dev/null 2>&1 || fail "reg $* failed"; }
+reg add 'HKCU\Software\Classes\Directory\shell\theirs\command' /ve /d 'their.exe "%1"' /f
+reg add 'HKCU\Software\Classes\.wav' /ve /d their.player /f
+reg add 'HKCU\Software\Classes\SystemFileAssociations\.wav' /v PerceivedType /d audio /f
+sendto=$(find "$WINEPREFIX/drive_c/users" -type d -name SendTo | head -n 1)
+[ -d "$sendto" ] || fail "no Send To folder in $WINEPREFIX"
+echo theirs >"$sendto/Their own.lnk"
+shortcut="$sendto/Make converted copies (quoxel).lnk"
+# classes NAME: the user's classes, as reg exports them in UTF-16, in $work/NAME in UTF-8.
+classes() {
+    reg export 'HKCU\Software\Classes' "$(windows_path "$work/$1.reg")" /y
+    iconv -f UTF-16 -t UTF-8 "$work/$1.reg" | tr -d '\r' >"$work/$1"
+}
+# section KEY: the values of HKEY_CURRENT_USER\KEY in $work/added, one a line.
+section() {
+    head="[HKEY_CURRENT_USER\\$1]" awk '$0 == ENVIRON["head"] { on = 1; next } on && $0 == "" { exit } on' "$work/added"
+}
+no_window() { ! window; }
+# Enter typed into the program's window until it closes. A key typed before the program waits
+# for Enter is dropped, as the program clears what was typed before it waits.
+enter_until_closed() { ! window || { xdotool key --window "$window" Return 2>/dev/null || true; false; }; }
+# alone [KEY]: the program started on its own in its window, KEY and Enter typed, and the window
+# closed; status 0.
+alone() {
+    within 10 no_window || fail "a window is left"
+    LC_ALL=C.UTF-8 "$wine" wineconsole "$program" </dev/null >"$work/log" 2>&1 &
+    pid=$!
+    within 10 window || fail "no window for the program started on its own: $(cat "$work/log")"
+    xdotool key --window "$window" "$@" Return 2>/dev/null || true
+    within 30 enter_until_closed || fail "the window did not close after $* Enter: $(cat "$work/log")"
+    ended 0
+}
+classes before
+alone  # just Enter: nothing changes
+classes unchanged
+cmp -s "$work/before" "$work/unchanged" && [ ! -e "$shortcut" ] || fail "just Enter changed: $(diff "$work/before" "$work/unchanged")"
+
+alone a
+classes added
+[ -f "$shortcut" ] || fail "no shortcut in Send To: $(ls "$sendto")"
+# As reg exports a text: each backslash and quote after a backslash.
+exported() { printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g'; }
+command="\"$(printf '%s' "$program" | sed 's/%/%%/g')\" \"%1\""
+for kind in 'Directory' 'SystemFileAssociations\.wav'; do
+    key="Software\\Classes\\$kind\\shell\\quoxel"
+    [ "$(section "$key")" = '@="Make converted copies (quoxel)"
+"MultiSelectModel"="Single"' ] || fail "$key holds: $(section "$key")"
+    [ "$(section "$key\\command")" = "@=\"$(exported "$command")\"" ] || fail "$key\\command holds: $(section "$key\\command")"
+done
+
+: >"$work/marker"
+alone a
+classes again
+cmp -s "$work/added" "$work/again" || fail "a second add changed the classes: $(diff "$work/added" "$work/again")"
+[ -z "$(find "$shortcut" -newer "$work/marker")" ] || fail "a second add wrote the shortcut again"
+
+# The entries run as Explorer runs them: the right-click entry through the shell, which fills in
+# its command line, on a folder and on a .wav file; the shortcut with two folders, as Send to
+# passes them, in one window.
+data="$work/sounds & 5% x"
+mkdir -p "$data/one" "$data/two" && for f in one/a.wav two/b.wav c.wav; do head -c 3000 /dev/urandom >"$data/$f"; done
+# entry COPY ARG...: shell_run.exe on ARG..., until COPY is made; then Enter, and the window closes.
+entry() {
+    copy=$1
+    shift
+    LC_ALL=C.UTF-8 "$wine" "$windows_dir/tests/shell_run.exe" "$@" </dev/null >"$work/log" 2>&1 &
+    pid=$!
+    within 60 test -f "$copy" || fail "no $copy from shell_run.exe $*: $(cat "$work/log")"
+    within 30 enter_until_closed || fail "the window did not close: $(cat "$work/log")"
+    ended 0
+}
+entry "$data/one/converted/a.wav" Directory quoxel "$(windows_path "$data/one")"
+entry "$data/converted/c.wav" 'SystemFileAssociations\.wav' quoxel "$(windows_path "$data/c.wav")"
+rm -r "$data/one/converted"
+# The shortcut by its name on drive C:, as Explorer names it: Wine's shell runs no shortcut named
+# through drive Z:.
+entry "$data/two/converted/b.wav" "$(printf 'C:/%s' "${shortcut#"$WINEPREFIX/drive_c/"}" | tr / '\\')" \
+    "$(windows_path "$data/one")" "$(windows_path "$data/two")"
+[ -f "$data/one/converted/a.wav" ] || fail "Send to converted only the last folder"
+for f in one/a.wav two/b.wav c.wav; do
+    cp "$data/$f" "$work/check.wav" && "$tool" "$work/check.wav"
+    cmp -s "$work/check.wav" "$data/$(dirname "$f")/converted/${f##*/}" || fail "the copy of $f is not converted"
+done
+
+alone r
+classes after
+cmp -s "$work/before" "$work/after" || fail "taking the entries away left: $(diff "$work/before" "$work/after")"
+[ ! -e "$shortcut" ] && [ "$(cat "$sendto/Their own.lnk")" = theirs ] || fail "Send To holds: $(ls "$sendto")"
 echo "console-test: the window shows the progress, waits for Enter, and Ctrl+C stops the drop cleanly ($made of 2000 done)"
+echo "console-test: started on its own, it adds the right-click entries once, for itself where it is, and takes exactly them away"

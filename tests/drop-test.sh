@@ -88,7 +88,7 @@ said_line "6 converted, 4 skipped, 31 failed."
 recapped 31
 [ -f "$deep_copy" ] && [ -f "$work/root/converted/r.wav" ] || fail "no copy in the deep folder or the root"
 
-nothing_case "drop-files-here.exe in File Explorer"
+nothing_case "drag a folder or WAV files onto drop-files-here.exe in"
 
 # ---- The drop program alone in a folder, as a user may copy it ----
 mkdir "$work/alone" && cp "$programs/drop-files-here.exe" "$work/alone"

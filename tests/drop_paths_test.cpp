@@ -12,10 +12,13 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "copy.hpp"
+#include "menu.hpp"
 #include "paths.hpp"
 #include "progress.hpp"
 #include "pool.hpp"
@@ -471,6 +474,271 @@ TEST(DropPaths, EachFileOnceIntoItsOutermostCopiesAndTwinsByTheirWholePath) {
         EXPECT_EQ(twins, c.twins) << c.what;
         EXPECT_EQ(work.folders, c.folders) << c.what;
     }
+}
+
+// The current user's registry and Send To folder as a map, which can fail its Nth change.
+class FakePlaces final : public MenuPlaces {
+public:
+    std::set<std::wstring> keys = {L"Software", L"Software\\Classes"};  // as every user has them
+    std::map<std::pair<std::wstring, std::wstring>, std::wstring> values;
+    std::optional<std::wstring> link;  // the shortcut's program
+    std::size_t changes = 0, fail_at = 0;  // the change that fails, counted from 1; 0 for none
+    bool notified = false;
+
+    std::optional<std::wstring> value(const std::wstring& key, const std::wstring& name) override {
+        auto const found = values.find({key, name});
+        return found == values.end() ? std::nullopt : std::optional(found->second);
+    }
+    Error set_value(const std::wstring& key, const std::wstring& name, const std::wstring& text) override {
+        if (fails()) return 5;
+        for (std::size_t at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1)) keys.insert(key.substr(0, at));
+        keys.insert(key);
+        values[{key, name}] = text;
+        return 0;
+    }
+    Error remove_value(const std::wstring& key, const std::wstring& name) override {
+        if (fails()) return 5;
+        values.erase({key, name});
+        return 0;
+    }
+    Error remove_key_if_empty(const std::wstring& key) override {
+        if (fails()) return 5;
+        for (const auto& [place, text] : values) {
+            if (place.first == key) return 0;
+        }
+        for (const std::wstring& other : keys) {
+            if (other.starts_with(key + L"\\")) return 0;
+        }
+        keys.erase(key);
+        return 0;
+    }
+    std::optional<std::wstring> shortcut(const std::wstring& name) override {
+        EXPECT_EQ(name, L"Make converted copies (quoxel).lnk");
+        return link;
+    }
+    Error make_shortcut(const std::wstring&, const std::wstring& program) override {
+        if (fails()) return 5;
+        link = program;
+        return 0;
+    }
+    Error remove_shortcut(const std::wstring&) override {
+        if (fails()) return 5;
+        link.reset();
+        return 0;
+    }
+    void menus_changed() override { notified = true; }
+    std::wstring error_text(Error error) override { return L"Access is denied (" + std::to_wstring(error) + L")"; }
+
+private:
+    bool fails() { return ++changes == fail_at; }
+};
+
+const std::wstring program = L"C:\\Tools\\quoxel 1.0 & 50%1 %% \u00FCn\u00EF\\drop-files-here.exe";
+
+// A command line as Explorer runs it for `item`: %1 replaced by the item and %% by %, then
+// split as the C runtime splits it: the program's name up to its closing quote, the other
+// arguments by the rules of backslashes before a quote.
+std::vector<std::wstring> run_as_explorer(std::wstring_view command, std::wstring_view item) {
+    std::wstring line;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        if (command[i] == L'%' && i + 1 < command.size() && command[i + 1] == L'1') {
+            line += item;
+            ++i;
+        } else {
+            line += command[i];
+            if (command[i] == L'%' && i + 1 < command.size() && command[i + 1] == L'%') ++i;
+        }
+    }
+    std::vector<std::wstring> arguments(1);
+    std::size_t i = 1;
+    for (; i < line.size() && line[i] != L'"'; ++i) arguments[0] += line[i];
+    for (++i; i < line.size();) {
+        while (i < line.size() && line[i] == L' ') ++i;
+        if (i == line.size()) break;
+        std::wstring& argument = arguments.emplace_back();
+        for (bool quoted = false; i < line.size() && (quoted || line[i] != L' ');) {
+            std::size_t backslashes = 0;
+            while (i < line.size() && line[i] == L'\\') ++backslashes, ++i;
+            if (i < line.size() && line[i] == L'"') {
+                argument.append(backslashes / 2, L'\\');
+                if (backslashes % 2 == 1) argument += L'"';
+                else quoted = !quoted;
+                ++i;
+            } else {
+                argument.append(backslashes, L'\\');
+                if (i < line.size() && (quoted || line[i] != L' ')) argument += line[i++];
+            }
+        }
+    }
+    return arguments;
+}
+
+// Each right-click entry names the program where it is, whatever its folder's name, and gets
+// the item chosen as its one argument.
+TEST(DropMenu, TheEntriesNameTheProgramAndTheItem) {
+    for (const wchar_t* where : {L"C:\\Tools\\drop-files-here.exe", program.c_str(),
+                                 L"D:\\%USERPROFILE% %1 %* %L\\x.exe", L"\\\\nas\\share\\a\u00A0b\\\U0001F600.exe"}) {
+        std::wstring const command = menu_command(where);
+        for (const wchar_t* item : {L"C:\\Music\\a b & c.wav", L"C:\\50% x", L"C:\\Game\\sounds"}) {
+            EXPECT_EQ(run_as_explorer(command, item), (std::vector<std::wstring>{where, item})) << command;
+        }
+    }
+    std::vector<MenuValue> const values = menu_values(program);
+    std::set<std::wstring> kinds, single;
+    for (const MenuValue& value : values) {
+        EXPECT_TRUE(value.key.starts_with(L"Software\\Classes\\")) << value.key;  // the user's own, no administrator
+        std::wstring const kind = value.key.substr(0, value.key.find(L"\\shell\\"));
+        if (value.key.ends_with(L"\\command")) {
+            EXPECT_EQ(value.text, menu_command(program));
+            kinds.insert(kind);
+        }
+        if (value.name == L"MultiSelectModel" && value.text == L"Single") single.insert(kind);  // a window for each choice
+    }
+    // Folders, and .wav files beside whatever program the user opens them with.
+    std::set<std::wstring> const both = {L"Software\\Classes\\Directory", L"Software\\Classes\\SystemFileAssociations\\.wav"};
+    EXPECT_EQ(kinds, both);
+    EXPECT_EQ(single, both);
+    EXPECT_EQ(menu_keys().back(), L"Software\\Classes\\SystemFileAssociations");
+}
+
+// Adding sets each value and the shortcut once: a second add changes nothing. Taking them away
+// leaves the user's registry and Send To folder exactly as they were before, the user's own
+// entries and values beside them included; and says what the menus hold at each step.
+TEST(DropMenu, AddingTwiceChangesNothingAndTakingAwayLeavesTheUsersOwn) {
+    FakePlaces places;
+    places.set_value(L"Software\\Classes\\Directory\\shell\\theirs\\command", L"", L"their.exe \"%1\"");
+    places.set_value(L"Software\\Classes\\SystemFileAssociations\\.wav", L"PerceivedType", L"audio");
+    places.set_value(L"Software\\Classes\\.wav", L"", L"their.wav.player");
+    auto const keys = places.keys;
+    auto const values = places.values;
+    EXPECT_EQ(menu_now(places, program).is, MenuNow::Is::none);
+
+    MenuChange change = add_menu(places, program);
+    EXPECT_TRUE(change.changed);
+    EXPECT_EQ(change.error, 0);
+    EXPECT_TRUE(places.notified);
+    for (const MenuValue& value : menu_values(program)) EXPECT_EQ(places.value(value.key, value.name), value.text);
+    EXPECT_EQ(places.link, program);
+    EXPECT_EQ(places.values.at({L"Software\\Classes\\.wav", L""}), L"their.wav.player");  // their program for .wav files
+    EXPECT_EQ(menu_now(places, program).is, MenuNow::Is::here);
+
+    std::size_t const changes = places.changes;
+    places.notified = false;
+    change = add_menu(places, program);
+    EXPECT_FALSE(change.changed);
+    EXPECT_EQ(places.changes, changes);
+    EXPECT_FALSE(places.notified);
+
+    // A value of the user's in the entry's own key stays, and so does that key.
+    std::wstring const folders = L"Software\\Classes\\Directory\\shell\\quoxel";
+    places.set_value(folders, L"Icon", L"their.ico");
+    change = remove_menu(places);
+    EXPECT_TRUE(change.changed);
+    EXPECT_EQ(places.values.at({folders, L"Icon"}), L"their.ico");
+    places.remove_value(folders, L"Icon");
+    places.remove_key_if_empty(folders);
+    places.remove_key_if_empty(L"Software\\Classes\\Directory\\shell\\quoxel");
+    EXPECT_EQ(places.keys, keys);
+    EXPECT_EQ(places.values, values);
+    EXPECT_FALSE(places.link);
+    EXPECT_EQ(menu_now(places, program).is, MenuNow::Is::none);
+    EXPECT_FALSE(remove_menu(places).changed);
+
+    // With nothing of the user's, nothing at all is left.
+    FakePlaces empty;
+    add_menu(empty, program);
+    remove_menu(empty);
+    EXPECT_EQ(empty.keys, FakePlaces().keys);
+    EXPECT_TRUE(empty.values.empty() && !empty.link);
+
+    // Entries of a program in another folder are put right for this one, and taken away alike.
+    FakePlaces moved;
+    add_menu(moved, L"D:\\old\\drop-files-here.exe");
+    MenuNow const now = menu_now(moved, program);
+    EXPECT_EQ(now.is, MenuNow::Is::elsewhere);
+    EXPECT_EQ(now.elsewhere, L"D:\\old\\drop-files-here.exe");
+    moved.link.reset();
+    EXPECT_EQ(menu_now(moved, program).is, MenuNow::Is::part);
+    EXPECT_TRUE(add_menu(moved, program).changed);
+    EXPECT_EQ(menu_now(moved, program).is, MenuNow::Is::here);
+}
+
+// The window started with nothing says what the menus hold, asks, and does as it is told; each
+// line fits the window's 80 columns, but for the program's path. A failure says where it was.
+TEST(DropMenu, TheWindowAsksAndDoesAsTold) {
+    const auto talk = [](FakePlaces& places, std::vector<std::wstring> typed, bool waits) {
+        std::wstring said;
+        std::size_t next = 0;
+        bool const waited = offer_menu(
+            places, program, [&]() -> std::optional<std::wstring> { return next < typed.size() ? std::optional(typed[next++]) : std::nullopt; },
+            [&](const std::wstring& lines) {
+                said += lines + L"\n";
+                for (std::size_t start = 0, end = 0; start < lines.size(); start = end + 1) {
+                    end = std::min(lines.find(L'\n', start), lines.size());
+                    std::wstring_view const line = std::wstring_view(lines).substr(start, end - start);
+                    if (line != L"  " + program) {
+                        EXPECT_LT(columns(line), screen_columns) << std::string(line.begin(), line.end());
+                    }
+                }
+            });
+        EXPECT_EQ(waited, waits) << std::string(said.begin(), said.end());
+        return said;
+    };
+    const auto has = [](const std::wstring& said, std::wstring_view part) {
+        return said.find(part) != std::wstring::npos;
+    };
+    FakePlaces places;
+    std::wstring said = talk(places, {L""}, false);
+    EXPECT_TRUE(has(said, L"Now the right-click menu has no \"Make converted copies (quoxel)\"."));
+    EXPECT_TRUE(has(said, L"Type A and Enter to add it to the right-click menu of folders and .wav files,\n"
+                          L"R and Enter to take it away, or just Enter to close."));
+    EXPECT_TRUE(places.values.empty());
+    talk(places, {}, false);  // no more input: the window closes
+
+    said = talk(places, {L"x", L" a "}, true);
+    EXPECT_TRUE(has(said, L"Type A, R or nothing, then Enter."));
+    EXPECT_TRUE(has(said, L"Added."));
+    EXPECT_TRUE(has(said, L"\"Show more options\""));
+    EXPECT_TRUE(has(said, L"Send to"));
+    EXPECT_TRUE(has(said, L"\n  " + program + L"\n"));
+    EXPECT_EQ(places.link, program);
+
+    said = talk(places, {L"A"}, true);
+    EXPECT_TRUE(has(said, L"and so has its Send to menu."));
+    EXPECT_TRUE(has(said, L"was there already, for this program:\nnothing changed."));
+
+    said = talk(places, {L"R"}, true);
+    EXPECT_TRUE(has(said, L"Took \"Make converted copies (quoxel)\" away"));
+    EXPECT_EQ(places.keys, FakePlaces().keys);
+    EXPECT_TRUE(places.values.empty() && !places.link);
+    said = talk(places, {L"r"}, true);
+    EXPECT_TRUE(has(said, L"There was no \"Make converted copies (quoxel)\" to take away; nothing changed."));
+
+    // The longest exchange, with what the window said before it, the answer typed and the wait
+    // for Enter, fits the window as Windows opens it, its first line kept in view.
+    FakePlaces moved;
+    add_menu(moved, L"D:\\Games\\quoxel 1.0\\drop-files-here.exe");
+    said = talk(moved, {L"a"}, true);
+    EXPECT_TRUE(has(said, L"for a program\nin another folder:\n  D:\\Games\\quoxel 1.0\\drop-files-here.exe\n"));
+    std::string const words = nothing_given(Desktop::explorer);
+    std::wstring all(words.begin(), words.end());
+    all += L"\n" + said + L"a\nPress Enter to close this window.\n";
+    std::size_t rows = 1;  // the cursor's, below the last line
+    for (std::size_t start = 0, end = 0; start < all.size(); start = end + 1) {
+        end = all.find(L'\n', start);
+        rows += rows_of(columns(std::wstring_view(all).substr(start, end - start)));
+    }
+    EXPECT_LE(rows, screen_rows) << std::string(all.begin(), all.end());
+    EXPECT_TRUE(has(all, L"\"Make converted copies (quoxel)\", which this program adds to the right-click\n"));
+
+    places.fail_at = places.changes + 4;  // the fourth value
+    said = talk(places, {L"a"}, true);
+    EXPECT_TRUE(has(said, L"Could not add it: Access is denied (5)\n  HKEY_CURRENT_USER\\Software\\Classes\\"
+                          L"SystemFileAssociations\\.wav\\shell\\quoxel\n"));
+    EXPECT_TRUE(has(said, L"Could not add it") && has(said, L"has only a part of"));
+    places.fail_at = places.changes + 2;  // the second value
+    said = talk(places, {L"r"}, true);
+    EXPECT_TRUE(has(said, L"Could not take it away: Access is denied (5)"));
 }
 
 }  // namespace
