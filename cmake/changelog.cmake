@@ -1,4 +1,4 @@
-# The newest entry of packaging/changelog, as Debian reads it: it must name this version, and its
+# The newest entry of debian/changelog, as Debian reads it: it must name this version, and its
 # trailer line gives the release date, from which the packages take SOURCE_DATE_EPOCH and the
 # manual page its date, so that a build from a source tarball without git gives the same bytes as
 # one from a checkout. Sets:

@@ -2,15 +2,15 @@
 # and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends.
 # Elsewhere: bin/quoxel and bin/quoxel-drop, their manual pages, the drop program's desktop
 # entry and Dolphin service menu, and the changelog and copyright file that a Debian package carries, packaged as a .deb. The version is that of project(), and the newest entry of
-# packaging/changelog dates it: the manual page and the packages take that date, so that every
+# debian/changelog dates it: the manual page and the packages take that date, so that every
 # build of a release gives the same bytes, from a checkout or a tarball, under any umask or time
 # zone (cmake/changelog.cmake, cmake/cpack-config.cmake).
 include(GNUInstallDirs)
 include(cmake/changelog.cmake)
 set(QUOXEL_MAINTAINER "The quoxel developers <quoxel@example.org>" CACHE STRING
     "Maintainer of the Debian package and its changelog entry: set your own for a package you publish")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
-quoxel_read_changelog(${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_VERSION} "${QUOXEL_MAINTAINER}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS debian/changelog)
+quoxel_read_changelog(${PROJECT_SOURCE_DIR}/debian/changelog ${PROJECT_VERSION} "${QUOXEL_MAINTAINER}")
 configure_file(doc/quoxel.1 quoxel.1 @ONLY)
 configure_file(doc/quoxel-drop.1 quoxel-drop.1 @ONLY)
 set(CPACK_PACKAGE_NAME quoxel)

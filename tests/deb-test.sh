@@ -11,8 +11,9 @@ deb=$(readlink -f "$1")
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quoxel ] || fail "package name"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
-# The service menu runs Konsole, which a desktop other than Plasma lacks.
-case ", $(field Recommends), " in *", konsole, "*) ;; *) fail "the package does not recommend konsole: $(field Recommends)" ;; esac
+# The service menu runs Konsole, which a desktop other than Plasma lacks: recommended, alone or
+# before another terminal.
+case ", $(field Recommends), " in *", konsole, "* | *", konsole | "*) ;; *) fail "the package does not recommend konsole: $(field Recommends)" ;; esac
 [ -n "$(field Version)" ] && [ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "missing fields"
 # Listed once: grep -q on a live pipe would end dpkg-deb with a broken pipe.
 contents=$(dpkg-deb -c "$deb")
