@@ -17,6 +17,7 @@
 #include <tuple>
 
 #include "copies.hpp"
+#include "verdict.hpp"
 #include "output.hpp"
 #include "paths.hpp"
 #include "progress.hpp"
@@ -31,24 +32,6 @@ namespace {
 constexpr std::size_t jobs_per_run = 64;
 constexpr std::uint64_t bytes_per_run = std::uint64_t{64} << 20;
 constexpr std::size_t held_mirrors = 4;
-
-enum class Verdict { converted, skipped, failed, not_done };
-
-// How one job ended, as its line says it.
-struct Ended {
-    Verdict verdict;
-    Path why;
-    bool plain_wav = false;    // converted from a plain WAV file
-    std::vector<Made> made{};  // the folders below its folder of copies that its job made
-    Path cause{};              // of a failure: its why without the paths, shared by the files it failed
-    bool has_copy = false;     // converted, or its copy was there already
-    bool notable = false;      // no failure, but the person must know: a copy made again, or kept as its user changed it
-};
-
-// A failure's verdict, `why` its line's words and `cause` the same without its paths.
-Ended failed(Path why, Path cause, std::vector<Made> made = {}) {
-    return {Verdict::failed, std::move(why), false, std::move(made), std::move(cause)};
-}
 
 // The flushes of one folder of copies, shared by the threads: a thread whose copies are written
 // waits for the next flush that starts after it asks, or starts it, so that threads that finish
@@ -166,83 +149,6 @@ void after_batch(Session& session) {
     Path shown = text(row.words);
     if (row.folder != 0 && !session.at_work.empty()) shown += text("  ") + elided(PathView(session.at_work), row.folder);
     show_progress(shown);
-}
-
-// A path inside a folder of copies as a line names it: "converted/sub/x.wav".
-Path shown_in_copies(PathView relative) { return join(text("converted"), readable(relative)); }
-
-// The verdict on a job whose copy's name is taken by a file of its original's size; and, whatever
-// its size, by the copy of the job's case twin, which is never made again in its place. A case
-// twin's copy, under a path whose names differ from the job's only in letter case, is found there
-// too where the folder of copies ignores case; only a job marked as a twin is asked whether it is,
-// so that a file whose folder the mount spells in another case, and that has no twin, finds its
-// own copy.
-std::optional<Ended> twins_copy(const Job& job, const Folder& copies, const Path& copy) {
-    if (!job.case_twin || spelled_as(copies, copy)) return std::nullopt;
-    return failed(shown_in_copies(copy) +
-                      text(" is the copy of a file whose path differs only in letter case, and converted cannot hold both"),
-                  text("its copy's path differs only in letter case from another file's, and converted cannot hold both"));
-}
-Ended already(const Job& job, const Folder& copies, const Path& copy) {
-    if (std::optional<Ended> twins = twins_copy(job, copies, copy)) return std::move(*twins);
-    Ended skipped{Verdict::skipped, text("already converted: ") + shown_in_copies(copy) + text(" exists")};
-    skipped.has_copy = true;
-    return skipped;
-}
-
-// What is in the place of a folder of copies below the top one that could not be opened, for a
-// line: "converted/sub is a link, not a folder"; or the system's text; and its cause.
-Ended not_a_folder(PathView shown, const Below& below) {
-    if (below.making) {
-        return failed(text("cannot make the folder ") + Path(shown) + text(": ") + system_text(below.error),
-                      text("cannot make a folder in converted: ") + system_text(below.error));
-    }
-    if (below.found && *below.found != Found::Kind::missing && *below.found != Found::Kind::folder) {
-        return failed(Path(shown) + text(" is ") + text(kind_words(*below.found)) + text(", not a folder"),
-                      text("converted holds ") + text(kind_words(*below.found)) + text(" where a folder of copies goes"));
-    }
-    return failed(text("cannot open the folder ") + Path(shown) + text(": ") + system_text(below.error),
-                  text("cannot open a folder in converted: ") + system_text(below.error));
-}
-
-// The copy of a job that failed at `outcome`, with the system's texts.
-Ended failure(const Outcome& outcome, const Folder& copies, const Path& temporary) {
-    using Step = Outcome::Step;
-    Path cause = text(step_words(outcome.step));
-    if (outcome.step != Step::too_short && outcome.step != Step::changed && outcome.step != Step::busy) {
-        cause += text(": ") + system_text(outcome.error);
-    }
-    Path why = cause;
-    if (outcome.left) {
-        why += text("; the temporary copy ") + readable(join(copies.path, temporary)) + text(" stays: ") +
-               system_text(outcome.left_error);
-    }
-    return failed(std::move(why), std::move(cause));
-}
-
-// The verdict on a job whose copy ended at `outcome`, `temporary` its temporary copy; `again`
-// says what the copy it replaced was, where it replaced one.
-Ended verdict(const Job& job, const Folder& copies, const Path& copy, const Outcome& outcome,
-              const Path& temporary, const Path& again) {
-    switch (outcome.step) {
-    case Outcome::Step::done:
-    {
-        Path why = is_wav(PathView(job.name)) ? Path() : text("not named .wav; converted as asked");
-        for (const Path& more : {again, outcome.form == Form::plain_wav
-                                            ? text("it was a plain WAV file already, so the copy is nibble-swapped")
-                                            : Path()}) {
-            if (!why.empty() && !more.empty()) why += text("; ");
-            why += more;
-        }
-        Ended converted{Verdict::converted, why, outcome.form == Form::plain_wav};
-        converted.has_copy = true;
-        return converted;
-    }
-    case Outcome::Step::stopped: return {Verdict::not_done, text("stopped; no copy kept")};
-    case Outcome::Step::not_regular: return {Verdict::skipped, text("not a regular file")};
-    case Outcome::Step::taken: return already(job, copies, copy);  // made meanwhile: by a case twin, or another drop
-    default: return failure(outcome, copies, temporary);
-    }
 }
 
 // A copy written and waiting for its bytes to be on the disk before it takes its name.
