@@ -27,6 +27,11 @@ set(files
   ${BINARY_DIR}/quoxel-drop.1 quoxel-drop.1 plain
   ${SOURCE_DIR}/packaging/quoxel-drop.desktop quoxel-drop.desktop plain
   ${SOURCE_DIR}/packaging/quoxel-drop-servicemenu.desktop quoxel-drop-servicemenu.desktop plain
+  ${SOURCE_DIR}/packaging/in-terminal in-terminal executable
+  ${SOURCE_DIR}/packaging/gnome-files-script gnome-files-script executable
+  ${SOURCE_DIR}/packaging/quoxel-drop.nemo_action quoxel-drop.nemo_action plain
+  ${SOURCE_DIR}/packaging/file-manager-action.desktop file-manager-action.desktop plain
+  ${SOURCE_DIR}/packaging/thunar-action.xml thunar-action.xml plain
   ${SOURCE_DIR}/doc/linux-readme.txt README plain
   ${SOURCE_DIR}/LICENSE LICENSE plain)
 while(files)

@@ -3,9 +3,12 @@
 # script is in, for the current user and without root: into ~/.local, or into DIR. The programs
 # go to bin/, their manual pages to share/man/man1/, the desktop entry to share/applications/
 # and Dolphin's service menu to share/kio/servicemenus/ (Plasma 6, which runs a user's own menu
-# only if it is executable) and share/kservices5/ServiceMenus/ (Plasma 5). The desktop entry
-# and the menu name quoxel-drop by its full path, since a desktop session's PATH often lacks
-# ~/.local/bin.
+# only if it is executable) and share/kservices5/ServiceMenus/ (Plasma 5). The right-click entries
+# of the other file managers go to share/nautilus/scripts/ (GNOME Files' Scripts menu),
+# share/nemo/actions/ (Nemo) and share/file-manager/actions/ (Caja and PCManFM-Qt), and Thunar's is
+# merged into its custom actions, ~/.config/Thunar/uca.xml. Those run quoxel-drop in a terminal
+# window through share/quoxel/in-terminal. Every entry names quoxel-drop by its full path, since a
+# desktop session's PATH often lacks ~/.local/bin.
 #
 # The install writes what it put in place, with a checksum of each file and the folders it
 # made, to share/quoxel/installed-files. A second install replaces the files of the first; a
@@ -76,15 +79,20 @@ while [ "$prefix" != / ] && [ "${prefix%/}" != "$prefix" ]; do prefix=${prefix%/
 case $prefix in *[[:cntrl:]]*) die "the folder's name has a control character (a newline?): give another with --prefix" ;; esac
 
 record=$prefix/share/quoxel/installed-files
-# Each file: its name here, its place under the prefix, and its mode.
-files='quoxel bin/quoxel 755
-quoxel-drop bin/quoxel-drop 755
-quoxel.1 share/man/man1/quoxel.1 644
-quoxel-drop.1 share/man/man1/quoxel-drop.1 644
-quoxel-drop.desktop share/applications/quoxel-drop.desktop 644
-quoxel-drop-servicemenu.desktop share/kio/servicemenus/quoxel-drop-servicemenu.desktop 755
-quoxel-drop-servicemenu.desktop share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop 644
-install.sh share/quoxel/uninstall.sh 755'
+# Each file: its name here, its mode, and its place under the prefix (the rest of the line).
+menu_name='Make converted copies of WAV files (quoxel)'
+files="quoxel 755 bin/quoxel
+quoxel-drop 755 bin/quoxel-drop
+quoxel.1 644 share/man/man1/quoxel.1
+quoxel-drop.1 644 share/man/man1/quoxel-drop.1
+quoxel-drop.desktop 644 share/applications/quoxel-drop.desktop
+quoxel-drop-servicemenu.desktop 755 share/kio/servicemenus/quoxel-drop-servicemenu.desktop
+quoxel-drop-servicemenu.desktop 644 share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop
+in-terminal 755 share/quoxel/in-terminal
+gnome-files-script 755 share/nautilus/scripts/$menu_name
+quoxel-drop.nemo_action 644 share/nemo/actions/quoxel-drop.nemo_action
+file-manager-action.desktop 644 share/file-manager/actions/quoxel-drop.desktop
+install.sh 755 share/quoxel/uninstall.sh"
 
 checksum() { cksum < "$1"; }  # "CRC SIZE": POSIX, so on every system
 
@@ -112,6 +120,36 @@ recorded_folders() {
     sed -n 's/^folder //p' "$record"
 }
 
+# Thunar keeps every custom action, the user's own among them, in one file. Ours is merged into it
+# as one <action> block, written as Thunar writes its blocks, so that it stays as it is when Thunar
+# saves the file; it is found again by its unique-id, and taking it out leaves the rest byte for
+# byte as it was. A user who has no such file yet sees the system's actions: the new file starts
+# from the system's, which it would otherwise hide. The record says "thunar PATH" for a file that
+# was there, and "thunar-new CRC SIZE PATH" for one the install made, from what it started as.
+uca=${XDG_CONFIG_HOME:-${HOME:-/nonexistent}/.config}/Thunar/uca.xml
+# without_ours FILE: FILE without the <action> blocks that hold our unique-id.
+without_ours() {
+    awk '/^[ \t]*<action>[ \t]*$/ { inside = 1; ours = 0; block = "" }
+        inside {
+            block = block $0 "\n"
+            if (index($0, "<unique-id>quoxel-drop</unique-id>")) ours = 1
+            if ($0 ~ /^[ \t]*<\/action>[ \t]*$/) { inside = 0; if (!ours) printf "%s", block }
+            next
+        }
+        { print }
+        END { if (inside) printf "%s", block }' < "$1" | keep_end "$1"
+}
+# keep_end FILE: the text read, without its last newline where FILE has none at its end.
+keep_end() { if [ -n "$(tail -c 1 "$1")" ]; then printf '%s' "$(cat)"; else cat; fi; }
+# with_ours FILE BLOCK: FILE without ours, and BLOCK before its last line "</actions>"; fails,
+# writing nothing, where FILE has no such line.
+with_ours() {
+    rest=$(without_ours "$1" | grep -n '^[[:space:]]*</actions>[[:space:]]*$' | tail -n 1) || return 1
+    without_ours "$1" | block=$2 awk -v last="${rest%%:*}" '
+        NR == last { while ((getline line < ENVIRON["block"]) > 0) print line }
+        { print }' | keep_end "$1"
+}
+
 if [ -n "$uninstall" ]; then
     [ -f "$record" ] || die "no install recorded in $prefix ($record is not there); nothing removed"
     removed=0 left=0
@@ -131,6 +169,29 @@ if [ -n "$uninstall" ]; then
             left=$((left + 1))
         fi
     done < "$record"
+    # Thunar's entry comes out of its file; a file that the install made goes, unless the user
+    # has changed it since.
+    while IFS= read -r line; do
+        case $line in
+        "thunar-new "*) rest=${line#thunar-new }; start=${rest%% /*}; path=${rest#"$start "} ;;
+        "thunar "*) start='' path=${line#thunar } ;;
+        *) continue ;;
+        esac
+        if [ ! -f "$path" ] || ! grep -q '<unique-id>quoxel-drop</unique-id>' "$path"; then
+            say "already gone: Thunar's entry in $path"
+            continue
+        fi
+        without_ours "$path" > "$path.install-new"
+        if [ -n "$start" ] && [ "$(checksum "$path.install-new")" = "$start" ]; then
+            rm -f -- "$path"
+            say "removed: $path"
+        else
+            cat "$path.install-new" > "$path"
+            say "removed Thunar's entry from: $path"
+        fi
+        rm -f -- "$path.install-new"
+        removed=$((removed + 1))
+    done < "$record"
     rm -f -- "$record"
     # A folder sorts after its parent, so in descending order every folder comes before its parent.
     printf '%s\n' "$folders" | LC_ALL=C sort -r -u | while IFS= read -r folder; do
@@ -147,13 +208,14 @@ if [ -n "$uninstall" ]; then
     exit 0
 fi
 
-for name in quoxel quoxel-drop quoxel.1 quoxel-drop.1 quoxel-drop.desktop quoxel-drop-servicemenu.desktop; do
+for name in quoxel quoxel-drop quoxel.1 quoxel-drop.1 quoxel-drop.desktop quoxel-drop-servicemenu.desktop in-terminal \
+    gnome-files-script quoxel-drop.nemo_action file-manager-action.desktop thunar-action.xml; do
     [ -f "$here/$name" ] || die "$here/$name is missing: run the install.sh of an unpacked tarball"
 done
 
 # Nothing is written before every file has been checked.
 blocked=0
-while read -r name place mode; do
+while read -r name mode place; do
     dest=$prefix/$place
     if { [ -e "$dest" ] || [ -L "$dest" ]; } && ! ours "$dest"; then
         printf 'install.sh: %s is there already, and this script did not install it (or it changed since)\n' \
@@ -167,8 +229,9 @@ EOF
 
 # The folders this install makes, with those an earlier install made, which stay this script's.
 folders=$(recorded_folders)
-for place in bin share/man/man1 share/applications share/kio/servicemenus share/kservices5/ServiceMenus share/quoxel; do
-    folder=$prefix/$place
+for place in bin share/man/man1 share/applications share/kio/servicemenus share/kservices5/ServiceMenus share/quoxel \
+    share/nautilus/scripts share/nemo/actions share/file-manager/actions "${uca%/uca.xml}"; do
+    case $place in /*) folder=$place ;; *) folder=$prefix/$place ;; esac
     while [ ! -d "$folder" ]; do
         folders="$folders
 $folder"
@@ -183,24 +246,38 @@ exec_argument() {
     printf '"%s"' "$(printf '%s' "$1" | sed -e 's/[\\"`$]/\\&/g')" | sed -e 's/\\/\\\\/g' -e 's/%/%%/g'
 }
 program=$(exec_argument "$prefix/bin/quoxel-drop")
+# The other entries run in-terminal with quoxel-drop, each a word in single quotes, as sh and the
+# file managers' splitting into words (GLib's, as a shell splits) read them; Nemo and the
+# FileManager-Actions files are key files, which double each backslash, and whose codes are
+# escaped by a second %; Thunar's file is XML, whose command is run by sh.
+shell_word() { printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
+command="$(shell_word "$prefix/share/quoxel/in-terminal") $(shell_word "$prefix/bin/quoxel-drop")"
+key_command=$(printf '%s' "$command" | sed -e 's/%/%%/g' -e 's/\\/\\\\/g')
+uca_command=$(printf '%s' "$command" | sed -e 's/%/%%/g' -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g')
+# fill NAME COMMAND: the file NAME of this folder, with COMMAND for @COMMAND@, and the program by
+# its full path in a desktop entry's Exec line.
+fill() {
+    while IFS= read -r line; do
+        case $line in
+        *@COMMAND@*) line=${line%%@COMMAND@*}$2${line#*@COMMAND@} ;;
+        Exec=*quoxel-drop\ *)
+            start=${line%%quoxel-drop *}
+            line=$start$program${line#"$start"quoxel-drop} ;;
+        esac
+        printf '%s\n' "$line"
+    done < "$here/$1"
+}
 
 # Each file is written under a temporary name beside its place, then renamed over it, so that a
 # program in use is replaced rather than rewritten.
 list=''
-while read -r name place mode; do
+while read -r name mode place; do
     dest=$prefix/$place
     new=$dest.install-new
     mkdir -p -- "$(dirname -- "$dest")"
     case $name in
-    *.desktop)
-        while IFS= read -r line; do
-            case $line in
-            Exec=*quoxel-drop\ *)
-                start=${line%%quoxel-drop *}
-                line=$start$program${line#"$start"quoxel-drop} ;;
-            esac
-            printf '%s\n' "$line"
-        done < "$here/$name" > "$new" ;;
+    *.nemo_action | file-manager-action.desktop) fill "$name" "$key_command" > "$new" ;;
+    *.desktop | gnome-files-script) fill "$name" "$command" > "$new" ;;
     *) cp -- "$here/$name" "$new" ;;
     esac
     chmod "$mode" "$new"
@@ -211,16 +288,49 @@ while read -r name place mode; do
 done <<EOF
 $files
 EOF
+
+# Thunar's entry, merged into its file: the user's own, or a new one started from the system's.
+thunar=$(grep -E '^thunar(-new)? ' "$record" 2>/dev/null | head -n 1) || thunar=''
+mkdir -p -- "${uca%/uca.xml}"
+fill thunar-action.xml "$uca_command" > "$uca.install-block"
+if [ -f "$uca" ]; then
+    start=$uca
+    [ -n "$thunar" ] || thunar="thunar $uca"
+else
+    start=$uca.install-start
+    system=''
+    old_ifs=$IFS IFS=:
+    for dir in ${XDG_CONFIG_DIRS:-/etc/xdg}; do
+        [ -f "$dir/Thunar/uca.xml" ] && system=$dir/Thunar/uca.xml && break
+    done
+    IFS=$old_ifs
+    if [ -n "$system" ]; then
+        cp -- "$system" "$start"
+    else
+        printf '<?xml version="1.0" encoding="UTF-8"?>\n<actions>\n</actions>\n' > "$start"
+    fi
+    thunar="thunar-new $(without_ours "$start" | cksum) $uca"
+fi
+if with_ours "$start" "$uca.install-block" > "$uca.install-new"; then
+    if [ -f "$uca" ]; then cat "$uca.install-new" > "$uca"; else mv -f -- "$uca.install-new" "$uca"; fi
+    say "installed: Thunar's entry in $uca"
+else
+    say "not installed: Thunar's entry, since $uca holds no line </actions> to put it before"
+    thunar=''
+fi
+rm -f -- "$uca.install-block" "$uca.install-start" "$uca.install-new"
+
 mkdir -p -- "$(dirname -- "$record")"
 {
     printf '%s' "$list"
+    [ -z "$thunar" ] || printf '%s\n' "$thunar"
     printf '%s\n' "$folders" | LC_ALL=C sort -u | sed -n 's/^\(.\)/folder \1/p'
 } > "$record.install-new"
 mv -f -- "$record.install-new" "$record"
 
 say "Installed into $prefix: quoxel and quoxel-drop in bin, their manual pages in share/man/man1,"
-say "\"Quoxel Drop\" in the application menu, and \"Make converted copies\" in Dolphin's right-click menu"
-say "of folders and .wav files (Plasma 5 and 6)."
+say "\"Quoxel Drop\" in the application menu, and \"$menu_name\" in the right-click menu"
+say "of folders and .wav files in Dolphin, GNOME Files (under Scripts), Nemo, Thunar, Caja and PCManFM-Qt."
 case ":$PATH:" in
 *":$prefix/bin:"*)
     say "$prefix/bin is on your PATH: a shell finds quoxel and quoxel-drop by their names." ;;
