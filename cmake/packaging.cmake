@@ -101,17 +101,20 @@ else()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUOXEL_MAINTAINER}")
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "quoxel rewrites one existing file in place: every byte from offset 4 to
-the end has its two 4-bit halves exchanged (0xAB becomes 0xBA). The first
-four bytes are never touched, and running it twice restores the file.
-Every failure is reported as one line naming the source location and the
-failed library call, with exit status 1.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quoxel WAV Converter makes converted copies of a game's WAV files, stored
+with the two halves of each byte exchanged, so that players and editors read
+them, and converts edited sounds back; the originals are never changed.
+quoxel-drop converts whole folders at once: each WAV file of a folder given
+gets its copy in a folder named converted inside that folder, with the same
+subfolders, and a file given on its own gets its copy in a folder converted
+beside it; what has a copy already is skipped. It runs from the application
+menu, from the right-click menu of folders and WAV files in Dolphin, Nemo,
+Caja and PCManFM-Qt, in a terminal window, or from a shell.
 .
-quoxel-drop makes converted copies instead, of whole trees at once: each WAV
-file of the folders given goes to a folder named converted that mirrors the
-tree, on a few threads, and never twice. Its desktop entry takes files and
-folders dropped on it, and in Dolphin a right-click on a folder or on WAV
-files offers to make converted copies in a Konsole window.")
+quoxel FILE, for scripts, converts one file in place instead: every byte
+from offset 4 to the end has its halves exchanged, and running it twice
+restores the file. Every failure is reported as one line naming the source
+location and the failed library call, with exit status 1.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # The service menu runs its conversion in a Konsole window; without Konsole the menu entry does
   # nothing, while the programs and the desktop entry work all the same: recommended, not required.

@@ -28,8 +28,8 @@ standard_icons='audio-x-generic multimedia-player applications-multimedia docume
 # of its icon where that is not Icon.
 nemo=$src/packaging/quoxel-drop.nemo_action
 fma=$src/packaging/file-manager-action.desktop
-rows="$entry|Desktop Entry|WAV
-$menu|Desktop Entry|Make converted copies of WAV files (quoxel)
+rows="$entry|Desktop Entry|Quoxel WAV Converter
+$menu|Desktop Entry|Quoxel WAV Converter
 $menu|Desktop Action convert|Make converted copies of WAV files (quoxel)
 $nemo|Nemo Action|Make converted copies of WAV files (quoxel)|Icon-Name
 $fma|Desktop Entry|Make converted copies of WAV files (quoxel)"
@@ -45,6 +45,11 @@ for action in $(value "$menu" "Desktop Entry" Actions | tr ';' ' '); do
     printf '%s\n' "$rows" | grep -q -F "|Desktop Action $action|" || fail "the test has no row for the action $action"
     grep -q -x -F "[Desktop Action $action]" "$menu" || fail "the menu lists the action $action, which it does not define"
 done
+# Where the copies go, in the words of the program: inside a folder, beside a file only where it
+# is given on its own.
+comment=$(value "$entry" "Desktop Entry" Comment)
+case $comment in *'"converted", inside each folder, or beside a file dropped on its own'*) ;;
+*) fail "the desktop entry's comment does not say where the copies go: $comment" ;; esac
 # Thunar's action, which is XML, and the script of GNOME Files' Scripts menu, which takes its name
 # from its file's, say the same.
 grep -q -x "	<name>Make converted copies of WAV files (quoxel)</name>" "$src/packaging/thunar-action.xml" ||
