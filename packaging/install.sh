@@ -1,6 +1,6 @@
 #!/bin/sh
-# install.sh [--prefix DIR] [--uninstall]: installs quoxel and quoxel-drop from the folder this
-# script is in, for the current user and without root: into ~/.local, or into DIR. The programs
+# install.sh [--prefix DIR] [--uninstall]: installs quoxel and quoxel-drop from the folder files/
+# beside this script, for the current user and without root: into ~/.local, or into DIR. The programs
 # go to bin/, their manual pages to share/man/man1/, the desktop entry to share/applications/
 # and Dolphin's service menu to share/kio/servicemenus/ (Plasma 6, which runs a user's own menu
 # only if it is executable) and share/kservices5/ServiceMenus/ (Plasma 5). The right-click entries
@@ -8,7 +8,10 @@
 # share/nemo/actions/ (Nemo) and share/file-manager/actions/ (Caja and PCManFM-Qt), and Thunar's is
 # merged into its custom actions, ~/.config/Thunar/uca.xml. Those run quoxel-drop in a terminal
 # window through share/quoxel/in-terminal. Every entry names quoxel-drop by its full path, since a
-# desktop session's PATH often lacks ~/.local/bin.
+# desktop session's PATH often lacks ~/.local/bin. So that a new terminal finds quoxel-drop by its
+# name, where the prefix's bin is not among the folders that PATH lists, a link to each program
+# goes into the first of those that is in the home folder and can be written (~/bin, for one);
+# with none, the install says the full path to type. It says first what it did, then the details.
 #
 # The install writes what it put in place, with a checksum of each file and the folders it
 # made, to share/quoxel/installed-files. A second install replaces the files of the first; a
@@ -32,7 +35,7 @@ if [ ! -t 1 ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QUOXEL_INS
     log=$(mktemp) || exit 1
     status=0
     QUOXEL_INSTALL_SHOWN=1 sh "$0" "$@" </dev/null >"$log" 2>&1 || status=$?
-    if [ "$status" -eq 0 ]; then title="quoxel: $called has finished"; else title="quoxel: $called FAILED"; fi
+    if [ "$status" -eq 0 ]; then title="Quoxel WAV Converter: $called has finished"; else title="Quoxel WAV Converter: $called FAILED"; fi
     if command -v kdialog >/dev/null && kdialog --title "$title" --textbox "$log" 760 420; then
         :
     elif command -v notify-send >/dev/null && notify-send "$title" "$(tail -n 4 "$log")"; then
@@ -51,9 +54,14 @@ fi
 
 usage="usage: ./$called [--prefix DIR] [--uninstall]"
 say() { printf '%s\n' "$*"; }
+# detail LINE: a line of what was done, said after the summary, which comes first.
+details=''
+detail() { details="$details$*
+"; }
 die() { printf '%s: %s\n' "$called" "$*" >&2; exit 1; }
 
 here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
+files_here=$here/files  # what is installed, beside install.sh in the unpacked tarball
 prefix='' uninstall=''
 # The uninstaller lives in PREFIX/share/quoxel: it uninstalls from PREFIX unless told otherwise.
 if [ "$called" = uninstall.sh ]; then
@@ -159,14 +167,25 @@ if [ -n "$uninstall" ]; then
         rest=${line#file }
         path=${rest#"${rest%% /*} "}
         if [ ! -e "$path" ] && [ ! -L "$path" ]; then
-            say "already gone: $path"
+            detail "already gone: $path"
         elif ours "$path"; then
             rm -f -- "$path"
-            say "removed: $path"
+            detail "removed: $path"
             removed=$((removed + 1))
         else
-            say "changed since the install, left: $path"
+            detail "changed since the install, left: $path"
             left=$((left + 1))
+        fi
+    done < "$record"
+    # The links that made the programs reachable by name, where they still lead to them.
+    while IFS= read -r line; do
+        case $line in "link "*) path=${line#link } ;; *) continue ;; esac
+        if [ -L "$path" ] && [ "$(readlink -- "$path")" = "$prefix/bin/${path##*/}" ]; then
+            rm -f -- "$path"
+            detail "removed: $path"
+            removed=$((removed + 1))
+        else
+            detail "already gone: $path"
         fi
     done < "$record"
     # Thunar's entry comes out of its file; a file that the install made goes, unless the user
@@ -178,39 +197,48 @@ if [ -n "$uninstall" ]; then
         *) continue ;;
         esac
         if [ ! -f "$path" ] || ! grep -q '<unique-id>quoxel-drop</unique-id>' "$path"; then
-            say "already gone: Thunar's entry in $path"
+            detail "already gone: Thunar's entry in $path"
             continue
         fi
         without_ours "$path" > "$path.install-new"
         if [ -n "$start" ] && [ "$(checksum "$path.install-new")" = "$start" ]; then
             rm -f -- "$path"
-            say "removed: $path"
+            detail "removed: $path"
         else
             cat "$path.install-new" > "$path"
-            say "removed Thunar's entry from: $path"
+            detail "removed Thunar's entry from: $path"
         fi
         rm -f -- "$path.install-new"
         removed=$((removed + 1))
     done < "$record"
     rm -f -- "$record"
     # A folder sorts after its parent, so in descending order every folder comes before its parent.
-    printf '%s\n' "$folders" | LC_ALL=C sort -r -u | while IFS= read -r folder; do
+    sorted=$(printf '%s\n' "$folders" | LC_ALL=C sort -r -u)
+    while IFS= read -r folder; do
         [ -n "$folder" ] && [ -d "$folder" ] || continue
         if rmdir -- "$folder" 2>/dev/null; then
-            say "removed folder: $folder"
+            detail "removed folder: $folder"
         else
-            say "not empty, left: $folder"
+            detail "not empty, left: $folder"
         fi
-    done
-    say "Uninstalled from $prefix: $removed files removed, $left left as they are (named above);"
-    say "the record of the install is removed too."
+    done <<EOF
+$sorted
+EOF
+    if [ "$left" -eq 0 ]; then
+        say "Quoxel WAV Converter is removed from $prefix: $removed files, and the record of the install."
+    else
+        say "Quoxel WAV Converter is removed from $prefix: $removed files; $left that you changed since are"
+        say "left as they are (named below)."
+    fi
     [ "$called" = uninstall.sh ] && [ ! -e "$0" ] && say "This uninstaller has removed itself."
+    say ""
+    printf '%s' "$details"
     exit 0
 fi
 
 for name in quoxel quoxel-drop quoxel.1 quoxel-drop.1 quoxel-drop.desktop quoxel-drop-servicemenu.desktop in-terminal \
     gnome-files-script quoxel-drop.nemo_action file-manager-action.desktop thunar-action.xml; do
-    [ -f "$here/$name" ] || die "$here/$name is missing: run the install.sh of an unpacked tarball"
+    [ -f "$files_here/$name" ] || die "$files_here/$name is missing: run the install.sh of an unpacked tarball"
 done
 
 # Nothing is written before every file has been checked.
@@ -265,7 +293,7 @@ fill() {
             line=$start$program${line#"$start"quoxel-drop} ;;
         esac
         printf '%s\n' "$line"
-    done < "$here/$1"
+    done < "$files_here/$1"
 }
 
 # Each file is written under a temporary name beside its place, then renamed over it, so that a
@@ -278,13 +306,14 @@ while read -r name mode place; do
     case $name in
     *.nemo_action | file-manager-action.desktop) fill "$name" "$key_command" > "$new" ;;
     *.desktop | gnome-files-script) fill "$name" "$command" > "$new" ;;
-    *) cp -- "$here/$name" "$new" ;;
+    install.sh) cp -- "$here/$name" "$new" ;;
+    *) cp -- "$files_here/$name" "$new" ;;
     esac
     chmod "$mode" "$new"
     mv -f -- "$new" "$dest"
     list="${list}file $(checksum "$dest") $dest
 "
-    say "installed: $dest"
+    detail "installed: $dest"
 done <<EOF
 $files
 EOF
@@ -313,31 +342,67 @@ else
 fi
 if with_ours "$start" "$uca.install-block" > "$uca.install-new"; then
     if [ -f "$uca" ]; then cat "$uca.install-new" > "$uca"; else mv -f -- "$uca.install-new" "$uca"; fi
-    say "installed: Thunar's entry in $uca"
+    detail "installed: Thunar's entry in $uca"
 else
-    say "not installed: Thunar's entry, since $uca holds no line </actions> to put it before"
+    detail "not installed: Thunar's entry, since $uca holds no line </actions> to put it before"
     thunar=''
 fi
 rm -f -- "$uca.install-block" "$uca.install-start" "$uca.install-new"
 
+# The programs by name in a new terminal: a terminal finds programs in the folders that its PATH
+# lists. Where the prefix's bin is not one of them, a link to each program goes into the first of
+# them that is in the home folder and can be written, unless another file of that name is there.
+reachable=''
+links=''
+case ":$PATH:" in
+*":$prefix/bin:"*) reachable=$prefix/bin ;;
+*)
+    old_ifs=$IFS IFS=:
+    for dir in $PATH; do
+        case $dir in "${HOME:-/nonexistent}"/*) ;; *) continue ;; esac
+        [ -d "$dir" ] && [ -w "$dir" ] || continue
+        for name in quoxel quoxel-drop; do
+            [ ! -e "$dir/$name" ] && [ ! -L "$dir/$name" ] && continue
+            [ -L "$dir/$name" ] && [ "$(readlink -- "$dir/$name")" = "$prefix/bin/$name" ] && continue
+            continue 2
+        done
+        reachable=$dir
+        break
+    done
+    IFS=$old_ifs
+    if [ -n "$reachable" ]; then
+        for name in quoxel quoxel-drop; do
+            ln -sf -- "$prefix/bin/$name" "$reachable/$name"
+            links="${links}link $reachable/$name
+"
+            detail "installed: $reachable/$name, a link to $prefix/bin/$name"
+        done
+    fi ;;
+esac
+
 mkdir -p -- "$(dirname -- "$record")"
 {
     printf '%s' "$list"
+    printf '%s' "$links"
     [ -z "$thunar" ] || printf '%s\n' "$thunar"
     printf '%s\n' "$folders" | LC_ALL=C sort -u | sed -n 's/^\(.\)/folder \1/p'
 } > "$record.install-new"
 mv -f -- "$record.install-new" "$record"
 
-say "Installed into $prefix: quoxel and quoxel-drop in bin, their manual pages in share/man/man1,"
-say "\"Quoxel Drop\" in the application menu, and \"$menu_name\" in the right-click menu"
-say "of folders and .wav files in Dolphin, GNOME Files (under Scripts), Nemo, Thunar, Caja and PCManFM-Qt."
-case ":$PATH:" in
-*":$prefix/bin:"*)
-    say "$prefix/bin is on your PATH: a shell finds quoxel and quoxel-drop by their names." ;;
-*)
-    say "$prefix/bin is not on your PATH: a shell needs the programs' full paths, or that folder"
-    say "added to PATH in your shell's profile. The menu entries name them by full path, and work as they are." ;;
-esac
-say "The install is recorded in $record. To remove it all, run its uninstaller, which removes"
-say "itself too:"
+say "Quoxel WAV Converter is installed for you, in $prefix."
+say ""
+say "To make converted copies of a game's sounds, right-click its sound folder, or .wav files, in"
+say "your file manager and choose \"$menu_name\""
+say "(in GNOME Files, under Scripts; in Dolphin, Nemo, Thunar, Caja and PCManFM-Qt, in the menu"
+say "itself), or drop them on \"Quoxel WAV Converter\" from the application menu."
+if [ -n "$reachable" ]; then
+    say "In a new terminal window, type: quoxel-drop FOLDER"
+else
+    say "In a terminal, type the program's full path, then the folder:"
+    say "  \"$prefix/bin/quoxel-drop\" FOLDER"
+fi
+say "To remove it all, run its uninstaller, which removes itself too:"
 say "  \"$prefix/share/quoxel/uninstall.sh\""
+say ""
+say "What was installed, as recorded in $record:"
+printf '%s' "$details"

@@ -97,7 +97,7 @@ if [ -n "$tarball" ]; then
     unpacked=$(mktemp -d)
     trap 'rm -rf "$unpacked"' EXIT
     tar -xzf "$tarball" -C "$unpacked"
-    folder=$unpacked/$(basename "$tarball" .tar.gz)
+    folder=$unpacked/$(basename "$tarball" .tar.gz)/files
     for row in "$tarball|The tarball is about" "$folder/quoxel|\`quoxel\` is about" "$folder/quoxel-drop|\`quoxel-drop\` about"; do
         file=${row%%|*} words=${row#*|}
         stated=$(tr '\n' ' ' < "$src/README.md" | grep -o -E "$words +[0-9.]+ (KiB|MiB)" | head -n 1 | sed "s/^$words *//")

@@ -43,6 +43,9 @@ as_user() {
 as_user test -r "$tarball" || { echo "SKIP: a user who is not root cannot reach $tarball"; exit 77; }
 tar -xzf "$tarball" -C "$work"
 install=$work/$(basename "$tarball" .tar.gz)/install.sh
+# The unpacked folder shows only what a person opens; the rest is in files/.
+[ "$(ls "${install%/install.sh}" | LC_ALL=C sort | tr '\n' ' ')" = "LICENSE README files install.sh " ] ||
+    fail "the tarball's top holds: $(ls "${install%/install.sh}")"
 install() { status=0; as_user sh -c 'umask 002 && exec sh "$@"' sh "$install" "$@" || status=$?; }
 
 # Every path under HOME with its mode, and a checksum of each file.
@@ -76,7 +79,10 @@ for f in "$prefix/bin/quoxel" "$prefix/bin/quoxel-drop" "$kio" "$uninstaller" "$
     [ -x "$f" ] || fail "$f is not executable"
 done
 said "installed: $prefix/bin/quoxel-drop"
-said "$prefix/bin is not on your PATH"
+[ "$(head -n 1 "$work/out")" = "Quoxel WAV Converter is installed for you, in $prefix." ] ||
+    fail "the install does not say first what it did: $(cat "$work/out")"
+# No folder of the home folder's is one where a terminal looks for programs: the full path, said.
+said_line "  \"$prefix/bin/quoxel-drop\" FOLDER"
 said "  \"$uninstaller\""
 
 # The menus are checked as desktop files, but for their keys that only Plasma knows.
@@ -149,6 +155,8 @@ install_without_terminal() { status=0; as_user env DISPLAY=:0 sh -c 'umask 002 &
 install_without_terminal
 ended 0
 shown "installed: $entry"
+[ "$(head -n 1 "$work/shown"/*)" = "Quoxel WAV Converter is installed for you, in $prefix." ] ||
+    fail "the dialog does not say first what the install did: $(cat "$work/shown"/*)"
 rm -f "$work/shown"/*
 
 # The uninstaller, with the unpacked tarball gone, removes everything, itself included.
@@ -158,6 +166,9 @@ as_user env DISPLAY=:0 sh "$uninstaller" || status=$?
 ended 0
 shown "removed: $uninstaller"
 shown "This uninstaller has removed itself."
+case $(head -n 1 "$work/shown"/*) in "Quoxel WAV Converter is removed from $prefix: "*" files, and the record of the install.") ;;
+*) false ;; esac ||
+    fail "the dialog does not say first what the uninstall did: $(cat "$work/shown"/*)"
 [ "$(snapshot)" = "$before" ] || fail "the uninstaller left HOME as: $(snapshot)"
 mv "$work/unpacked-elsewhere" "$(dirname "$install")"
 
@@ -183,6 +194,20 @@ install --uninstall
 said "removed Thunar's entry from: $uca"
 [ "$(snapshot)" = "$mine" ] || fail "the uninstall left HOME, and the user's $uca, as: $(snapshot) $(cat "$uca")"
 rm -r "${home:?}/.config"
+
+# A folder of the home folder's where a terminal looks for programs gets a link to each, so that
+# a new terminal finds quoxel-drop by its name; the uninstall takes the links away.
+as_user mkdir "$home/bin"
+linked=$(snapshot)
+as_user_path=$home/bin:$work/bin:/usr/bin:/bin
+install
+said_line "In a new terminal window, type: quoxel-drop FOLDER"
+as_user quoxel-drop --version || fail "a new terminal does not find quoxel-drop by its name: $(cat "$work/out")"
+install --uninstall
+as_user_path=''
+said "removed: $home/bin/quoxel-drop"
+[ "$(snapshot)" = "$linked" ] || fail "the uninstall left HOME, with its bin, as: $(snapshot)"
+rmdir "$home/bin"
 
 # A file changed since the install stays, named.
 install
