@@ -1,7 +1,7 @@
 # Installation and packages. On Windows: a .zip with quoxel.exe, drop-files-here.exe, README.txt
 # and LICENSE.txt, the text files made from doc/windows-readme.txt and LICENSE with CRLF line ends.
 # Elsewhere: bin/quoxel and bin/quoxel-drop, their manual pages, the drop program's desktop
-# entry and Dolphin service menu, and the changelog and copyright file that a Debian package carries, packaged as a .deb. The version is that of project(), and the newest entry of
+# entry, Dolphin's service menu and the right-click entries of Nemo, Caja and PCManFM-Qt, and the changelog and copyright file that a Debian package carries, packaged as a .deb. The version is that of project(), and the newest entry of
 # debian/changelog dates it: the manual page and the packages take that date, so that every
 # build of a release gives the same bytes, from a checkout or a tarball, under any umask or time
 # zone (cmake/changelog.cmake, cmake/cpack-config.cmake).
@@ -72,7 +72,8 @@ else()
   # files it installed and the folders it created (cmake/uninstall-record.cmake).
   set(service_menus ${CMAKE_INSTALL_DATADIR}/kio/servicemenus ${CMAKE_INSTALL_DATADIR}/kservices5/ServiceMenus)
   set(destinations ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
-                   ${CMAKE_INSTALL_DATADIR}/applications ${service_menus})
+                   ${CMAKE_INSTALL_DATADIR}/applications ${service_menus} ${CMAKE_INSTALL_DATADIR}/quoxel
+                   ${CMAKE_INSTALL_DATADIR}/nemo/actions ${CMAKE_INSTALL_DATADIR}/file-manager/actions)
   install(CODE "include(${PROJECT_SOURCE_DIR}/cmake/uninstall-record.cmake)
                 quoxel_record_folders(${destinations})")
   install(TARGETS quoxel quoxel-drop RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -85,6 +86,14 @@ else()
   foreach(folder IN LISTS service_menus)
     install(FILES packaging/quoxel-drop-servicemenu.desktop DESTINATION ${folder})
   endforeach()
+  # The right-click entries of the other file managers, which run quoxel-drop in a terminal window
+  # through in-terminal: Nemo's and the FileManager-Actions file of Caja and PCManFM-Qt in their
+  # system folders, and the script of GNOME Files, which reads scripts only from a user's folder,
+  # in share/quoxel (cmake/file-manager-entries.cmake). Thunar has no system folder for them.
+  install(PROGRAMS packaging/in-terminal DESTINATION ${CMAKE_INSTALL_DATADIR}/quoxel)
+  install(CODE "include(${PROJECT_SOURCE_DIR}/cmake/file-manager-entries.cmake)
+                quoxel_install_file_manager_entries(${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}
+                  ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_DATADIR})")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_BINARY_DIR}/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(CODE "quoxel_write_uninstall(${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake.in
@@ -92,17 +101,20 @@ else()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUOXEL_MAINTAINER}")
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "quoxel rewrites one existing file in place: every byte from offset 4 to
-the end has its two 4-bit halves exchanged (0xAB becomes 0xBA). The first
-four bytes are never touched, and running it twice restores the file.
-Every failure is reported as one line naming the source location and the
-failed library call, with exit status 1.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quoxel WAV Converter makes converted copies of a game's WAV files, stored
+with the two halves of each byte exchanged, so that players and editors read
+them, and converts edited sounds back; the originals are never changed.
+quoxel-drop converts whole folders at once: each WAV file of a folder given
+gets its copy in a folder named converted inside that folder, with the same
+subfolders, and a file given on its own gets its copy in a folder converted
+beside it; what has a copy already is skipped. It runs from the application
+menu, from the right-click menu of folders and WAV files in Dolphin, Nemo,
+Caja and PCManFM-Qt, in a terminal window, or from a shell.
 .
-quoxel-drop makes converted copies instead, of whole trees at once: each WAV
-file of the folders given goes to a folder named converted that mirrors the
-tree, on a few threads, and never twice. Its desktop entry takes files and
-folders dropped on it, and in Dolphin a right-click on a folder or on WAV
-files offers to make converted copies in a Konsole window.")
+quoxel FILE, for scripts, converts one file in place instead: every byte
+from offset 4 to the end has its halves exchanged, and running it twice
+restores the file. Every failure is reported as one line naming the source
+location and the failed library call, with exit status 1.")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # The service menu runs its conversion in a Konsole window; without Konsole the menu entry does
   # nothing, while the programs and the desktop entry work all the same: recommended, not required.

@@ -16,19 +16,25 @@ set(plain OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 set(stage ${BINARY_DIR}/portable-stage)
 set(top ${stage}/${NAME})
 file(REMOVE_RECURSE ${stage})
-file(MAKE_DIRECTORY ${top})
-file(CHMOD ${stage} ${top} PERMISSIONS ${executable})
-# Each file: where it comes from, its name in the folder, and whether it is run.
+file(MAKE_DIRECTORY ${top}/files)
+file(CHMOD ${stage} ${top} ${top}/files PERMISSIONS ${executable})
+# Each file: where it comes from, its name in the folder, and whether it is run. The top holds
+# only what a person opens, README, install.sh and LICENSE; what install.sh installs is in files/.
 set(files
-  ${QUOXEL} quoxel executable
-  ${QUOXEL_DROP} quoxel-drop executable
-  ${SOURCE_DIR}/packaging/install.sh install.sh executable
-  ${BINARY_DIR}/quoxel.1 quoxel.1 plain
-  ${BINARY_DIR}/quoxel-drop.1 quoxel-drop.1 plain
-  ${SOURCE_DIR}/packaging/quoxel-drop.desktop quoxel-drop.desktop plain
-  ${SOURCE_DIR}/packaging/quoxel-drop-servicemenu.desktop quoxel-drop-servicemenu.desktop plain
   ${SOURCE_DIR}/doc/linux-readme.txt README plain
-  ${SOURCE_DIR}/LICENSE LICENSE plain)
+  ${SOURCE_DIR}/packaging/install.sh install.sh executable
+  ${SOURCE_DIR}/LICENSE LICENSE plain
+  ${QUOXEL} files/quoxel executable
+  ${QUOXEL_DROP} files/quoxel-drop executable
+  ${BINARY_DIR}/quoxel.1 files/quoxel.1 plain
+  ${BINARY_DIR}/quoxel-drop.1 files/quoxel-drop.1 plain
+  ${SOURCE_DIR}/packaging/quoxel-drop.desktop files/quoxel-drop.desktop plain
+  ${SOURCE_DIR}/packaging/quoxel-drop-servicemenu.desktop files/quoxel-drop-servicemenu.desktop plain
+  ${SOURCE_DIR}/packaging/in-terminal files/in-terminal executable
+  ${SOURCE_DIR}/packaging/gnome-files-script files/gnome-files-script executable
+  ${SOURCE_DIR}/packaging/quoxel-drop.nemo_action files/quoxel-drop.nemo_action plain
+  ${SOURCE_DIR}/packaging/file-manager-action.desktop files/file-manager-action.desktop plain
+  ${SOURCE_DIR}/packaging/thunar-action.xml files/thunar-action.xml plain)
 while(files)
   list(POP_FRONT files source name mode)
   file(COPY_FILE ${source} ${top}/${name})

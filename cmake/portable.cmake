@@ -1,6 +1,6 @@
 # The tarball for any Linux (QUOXEL_STATIC): quoxel-VERSION-linux-PROCESSOR.tar.gz, one folder of
 # that name with both programs, statically linked and stripped, their manual pages, the desktop
-# entry, Dolphin's service menu, LICENSE, README (doc/linux-readme.txt) and install.sh, which
+# entry, the right-click entries of Dolphin and the other file managers, LICENSE, README (doc/linux-readme.txt) and install.sh, which
 # installs them for one user without root (packaging/install.sh). Packed by
 # cmake/portable-tarball.cmake with the changelog's date on every member, like the .deb; its
 # tests unpack it and use it as a user would.
@@ -8,7 +8,8 @@ set(QUOXEL_PORTABLE_NAME quoxel-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSO
 set(tarball ${CMAKE_CURRENT_BINARY_DIR}/${QUOXEL_PORTABLE_NAME}.tar.gz)
 find_program(TAR NAMES gtar tar REQUIRED)  # GNU tar, for --sort=name
 set(packed_sources LICENSE doc/linux-readme.txt packaging/install.sh packaging/quoxel-drop.desktop
-                   packaging/quoxel-drop-servicemenu.desktop)
+                   packaging/quoxel-drop-servicemenu.desktop packaging/in-terminal packaging/gnome-files-script
+                   packaging/quoxel-drop.nemo_action packaging/file-manager-action.desktop packaging/thunar-action.xml)
 list(TRANSFORM packed_sources PREPEND ${PROJECT_SOURCE_DIR}/)
 add_custom_command(OUTPUT ${tarball}
   COMMAND ${CMAKE_COMMAND} -DTAR=${TAR} -DGZIP=${GZIP} -DNAME=${QUOXEL_PORTABLE_NAME}

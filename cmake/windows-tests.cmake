@@ -6,7 +6,7 @@ target_test(wine_start sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh start ${WIN
 target_test(wine_stop sh ${PROJECT_SOURCE_DIR}/tests/wine-server.sh stop ${WINESERVER})
 set(wine_tests util quoxel large-file recipe drop drop_paths)
 
-# The README's cmd.exe recipe for many files, run as printed by Wine's cmd on quoxel.exe.
+# The cmd.exe recipe for many files of doc/converting-many-files.md, run as printed by Wine's cmd on quoxel.exe.
 target_test(recipe
   sh ${PROJECT_SOURCE_DIR}/tests/recipe-test.sh cmd ${PROJECT_SOURCE_DIR} $<TARGET_FILE:quoxel> ${target_dir} ${wine})
 

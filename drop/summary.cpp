@@ -56,12 +56,13 @@ std::string nothing_given(Desktop desktop) {
                  std::string(menu_entry) + "\", which this program adds to the right-click\n"
                  "menu when started on its own, by a double click.\n";
     } else {
-        words += "right-click a folder or WAV files in Dolphin and choose\n"
-                 "\"Make converted copies of WAV files (quoxel)\", or run in a terminal:\n"
+        words += "right-click a folder or WAV files in your file manager and\n"
+                 "choose \"Make converted copies of WAV files (quoxel)\" (in GNOME Files,\n"
+                 "under Scripts), or run in a terminal:\n"
                  "  quoxel-drop FOLDER-OR-FILE...\n";
     }
-    return words + "The copies go to a folder \"converted\" beside what was given, the folders\n"
-                   "in it mirrored.";
+    return words + "The copies go to a folder \"converted\" inside each folder given, its\n"
+                   "folders mirrored there, or beside a file given on its own.";
 }
 
 std::string removed_words(std::size_t removed) {

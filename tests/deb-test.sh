@@ -2,7 +2,10 @@
 # deb-test.sh PACKAGE.deb: as root, checks the package's metadata, installs it, runs the
 # installed tool on a file, reads the manual pages, checks the drop program's desktop entry and
 # Dolphin service menus and starts their Exec lines as a desktop and Dolphin do for a dropped or
-# selected folder, and removes it again cleanly.
+# selected folder, runs the right-click entries of Nemo, Caja and PCManFM-Qt and GNOME Files' script
+# as those file managers run them, and removes it again: every file it installed is gone, and a
+# folder of it that stays is another package's too, or holds files of others (Konsole's package
+# owns /usr/share/kio, for one).
 set -eu
 deb=$(readlink -f "$1")
 . "$(dirname "$0")/common.sh"
@@ -25,8 +28,13 @@ has './usr/bin/quoxel-drop$' || fail "no drop program"
 has './usr/share/man/man1/quoxel-drop.1.gz$' || fail "no manual page of the drop program"
 has './usr/share/applications/quoxel-drop.desktop$' || fail "no desktop entry"
 menus="/usr/share/kio/servicemenus/quoxel-drop-servicemenu.desktop /usr/share/kservices5/ServiceMenus/quoxel-drop-servicemenu.desktop"
-for menu in $menus; do
-    has "^-rw-r--r-- .* \.$menu\$" || fail "no service menu $menu, or not rw-r--r--"
+nemo_action=/usr/share/nemo/actions/quoxel-drop.nemo_action
+fma=/usr/share/file-manager/actions/quoxel-drop.desktop
+for menu in $menus $nemo_action $fma; do
+    has "^-rw-r--r-- .* \.$menu\$" || fail "no right-click entry $menu, or not rw-r--r--"
+done
+for script in /usr/share/quoxel/in-terminal /usr/share/quoxel/gnome-files-script; do
+    has "^-rwxr-xr-x .* \.$script\$" || fail "no $script, or not rwxr-xr-x"
 done
 
 dpkg -s quoxel >/dev/null 2>&1 && fail "quoxel is installed already"
@@ -75,10 +83,34 @@ for menu in $menus; do
     cmp -s "$work/expected.wav" "$work/Game's sounds/converted/sfx/door.wav" || fail "$menu did not convert the folder"
 done
 
+# The other file managers' entries, each run as its file manager runs it, in a terminal: a
+# stand-in for x-terminal-emulator that runs its -e command in the home folder, and GNOME Files'
+# script copied into a user's scripts folder as the README says. Each names quoxel-drop by its
+# full path.
+printf '#!/bin/sh\n[ "$1" = -e ] || exit 99\nshift\ncd && exec "$@"\n' > "$work/bin/x-terminal-emulator"
+chmod 755 "$work/bin/x-terminal-emulator"
+mkdir -p "$work/home/.local/share/nautilus/scripts"
+cp /usr/share/quoxel/gnome-files-script "$work/home/.local/share/nautilus/scripts/Make converted copies of WAV files (quoxel)"
+cp "$work/My Sounds/sfx/door.wav" "$work/take 1.wav"
+for row in "gnome-files|$work/home/.local/share/nautilus/scripts/Make converted copies of WAV files (quoxel)" \
+    "nemo|$nemo_action" "caja|$fma" "pcmanfm-qt|$fma"; do
+    grep -q "'/usr/bin/quoxel-drop' --wait" "${row#*|}" || fail "${row#*|} does not name /usr/bin/quoxel-drop"
+    rm -rf "$work/Game's sounds/converted" "$work/converted"
+    HOME=$work/home PATH=$work/bin:$PATH run_entry "${row%%|*}" "${row#*|}" "$work/Game's sounds" "$work/take 1.wav" \
+        </dev/null >"$work/out" 2>&1 || fail "the entry of ${row%%|*} failed: $(cat "$work/out")"
+    cmp -s "$work/expected.wav" "$work/Game's sounds/converted/sfx/door.wav" && cmp -s "$work/expected.wav" "$work/converted/take 1.wav" ||
+        fail "the entry of ${row%%|*} did not convert the folder and the file: $(cat "$work/out")"
+done
+
+# Removed: what the package installed is gone, but for folders that others share.
+installed=$(dpkg -L quoxel)
 dpkg -r quoxel
-for f in /usr/bin/quoxel /usr/bin/quoxel-drop /usr/share/man/man1/quoxel.1.gz /usr/share/man/man1/quoxel-drop.1.gz \
-    /usr/share/applications/quoxel-drop.desktop $menus /usr/share/kio /usr/share/kservices5 /usr/share/doc/quoxel; do
-    [ ! -e "$f" ] || fail "$f left after removal"
+printf '%s\n' "$installed" | while IFS= read -r f; do
+    if [ -d "$f" ]; then
+        [ -n "$(ls -A "$f")" ] || dpkg -S "$f" >/dev/null 2>&1 || fail "the empty folder $f, no other package's, left after removal"
+    elif [ -e "$f" ] || [ -L "$f" ]; then
+        fail "$f left after removal"
+    fi
 done
 dpkg -s quoxel >/dev/null 2>&1 && fail "still registered after removal"
 echo "deb-test: $(basename "$deb") installs, runs and removes cleanly"

@@ -1,17 +1,21 @@
 #!/bin/sh
 # docs-test.sh SOURCE_DIR MANPAGE [DROP_MANPAGE [TARBALL]]: the manual pages render without warnings; every example report
-# in the README, CONTRIBUTING.md, bench/README.md, the manual page and the Windows and Linux READMEs names a line of
-# quoxel.cpp that reports that call, in the function it names; the block size and the number of
-# kept bytes that the documents state are those quoxel.cpp defines; the README leads to
-# CONTRIBUTING.md (building, testing, the layout, fuzzing) and bench/README.md (the benchmark),
-# and every link between the documents reaches a file and a heading that are there. Given the
-# Linux tarball, the sizes that the README states for it and its programs are theirs, within
-# 3 %. Every mismatch is named, with where the call is reported now, before the test fails.
+# in the README, CONTRIBUTING.md, bench/README.md, the pages under doc/, the manual page and the Windows and Linux READMEs
+# names a line of quoxel.cpp that reports that call, in the function it names; the block size and the number of
+# kept bytes that the documents state are those quoxel.cpp defines; the README is a user's page of
+# at most 450 lines whose first screen says what the program does and where the copies go, in
+# plain words, and whose "From source" keeps the commands of a fresh clone; it leads to
+# CONTRIBUTING.md (building, testing, the layout, fuzzing), bench/README.md (the benchmark) and the
+# pages of the tool, its recipes and the drop programs under doc/, and every link between the
+# documents reaches a file and a heading that are there. Given the Linux tarball, the sizes that
+# the README states for it and its programs (in its folder files/) are theirs, within 3 %. Every
+# mismatch is named, with where the call is reported now, before the test fails.
 set -eu
 src=$1 man=$2 drop_man=${3:-} tarball=${4:-}
 . "$(dirname "$0")/common.sh"
 source=$src/quoxel.cpp
-markdown="$src/README.md $src/CONTRIBUTING.md $src/bench/README.md"
+markdown="$src/README.md $src/CONTRIBUTING.md $src/bench/README.md $src/doc/quoxel-tool.md $src/doc/converting-many-files.md
+          $src/doc/drop-programs.md"
 docs="$markdown $man $src/doc/windows-readme.txt $src/doc/linux-readme.txt"
 mismatches=0
 mismatch() { printf '%s\n' "$*"; mismatches=$((mismatches + 1)); }
@@ -40,7 +44,7 @@ for doc in $docs; do
         mismatch "$doc: $example: quoxel.cpp reports $call at${now:- no line}"
     done
 done
-for doc in "$src/README.md" "$man"; do
+for doc in "$src/doc/quoxel-tool.md" "$man"; do
     grep -q -E 'quoxel\.cpp:[0-9]+:' "$doc" || mismatch "$doc: no example report"
 done
 
@@ -61,13 +65,14 @@ for doc in $docs; do
         [ "$stated" = "$kept" ] || mismatch "$doc: states $stated kept bytes; quoxel.cpp's kept_bytes is $kept"
     done
 done
-for doc in "$src/README.md" "$man"; do
+for doc in "$src/doc/quoxel-tool.md" "$man"; do
     [ -n "$(numbers '[0-9]+-byte blocks?|blocks of [0-9]+ bytes' "$doc")" ] || mismatch "$doc: states no block size"
     [ -n "$(numbers 'from offset [0-9]+|first ([0-9]+|[a-z]+) bytes' "$doc")" ] || mismatch "$doc: states no kept bytes"
 done
 # Each document holds the sections that the README sends its readers to.
 headings() { sed -n 's/^#\{1,6\} //p' "$1"; }
-for wanted in "README.md|CONTRIBUTING.md" "README.md|bench/README.md" "CONTRIBUTING.md|Quick start" \
+for wanted in "README.md|CONTRIBUTING.md" "README.md|bench/README.md" "README.md|doc/quoxel-tool.md" \
+    "README.md|doc/converting-many-files.md" "README.md|doc/drop-programs.md" "README.md|From source" "CONTRIBUTING.md|Quick start" \
     "CONTRIBUTING.md|Building and testing" "CONTRIBUTING.md|Fuzzing" "CONTRIBUTING.md|Layout" "bench/README.md|Benchmark"; do
     doc=${wanted%%|*} what=${wanted#*|}
     case $what in
@@ -75,6 +80,33 @@ for wanted in "README.md|CONTRIBUTING.md" "README.md|bench/README.md" "CONTRIBUT
     *) headings "$src/$doc" | grep -q -x -F "$what" || mismatch "$doc: no section \"$what\"" ;;
     esac
 done
+# The README is a user's page: at most 450 lines, whose first screen, up to its first section,
+# says in plain words what the program does and where the copies go, and keeps the tool's
+# terms for its own page.
+readme=$src/README.md
+[ "$(wc -l < "$readme")" -le 450 ] || mismatch "README.md: $(wc -l < "$readme") lines, more than 450"
+first_screen=$(sed '/^## /,$d' "$readme")
+for words in "makes converted copies" "inside the folder you choose" "beside it"; do
+    printf '%s\n' "$first_screen" | tr '\n' ' ' | grep -q -F "$words" || mismatch "README.md: the first screen does not say \"$words\""
+done
+for words in 4-bit nibble root x86-64 offset; do
+    printf '%s\n' "$first_screen" | grep -q -i -w -e "$words" && mismatch "README.md: the first screen says \"$words\""
+done
+# Words that agree: the copies of a folder go inside it, and only a file given on its own has them
+# beside it; the program has one name.
+for doc in "$readme" "$src/doc/linux-readme.txt" "$src/doc/windows-readme.txt" "$drop_man" "$src/doc/drop-programs.md"; do
+    [ -n "$doc" ] || continue
+    words=$(tr '\n' ' ' < "$doc" | grep -o -i -E 'converted"? beside (what|them|the folders?|each folder|a folder)[^.]{0,40}' | head -n 1) || true
+    [ -z "$words" ] || mismatch "$doc: the copies \"$words\"; a folder's go inside it"
+done
+for doc in "$readme" "$src/doc/linux-readme.txt" "$src/doc/windows-readme.txt" "$drop_man" "$src/packaging/install.sh"; do
+    [ -z "$doc" ] || grep -q -F 'Quoxel WAV Converter' "$doc" || mismatch "$doc: does not name the program Quoxel WAV Converter"
+    [ -z "$doc" ] || ! grep -q -i 'Quoxel Drop\b' "$doc" || mismatch "$doc: names the program otherwise than Quoxel WAV Converter"
+done
+# The two commands from a fresh clone stay in the README, under "From source".
+sed -n '/^## From source$/,/^## /p' "$readme" | grep -q -F 'cmake --workflow --preset release' &&
+    sed -n '/^## From source$/,/^## /p' "$readme" | grep -q -F './build/release/quoxel build/demo.bin' ||
+    mismatch "README.md: \"From source\" lacks the commands that build and run, and build and test"
 # Every link to a file of the tree, and to a heading: GitHub's anchor of a heading is its text in
 # small letters, without punctuation, with a hyphen for each space.
 anchors() { headings "$1" | tr 'A-Z' 'a-z' | sed -e 's/[^a-z0-9 _-]//g' -e 's/ /-/g'; }
@@ -97,7 +129,7 @@ if [ -n "$tarball" ]; then
     unpacked=$(mktemp -d)
     trap 'rm -rf "$unpacked"' EXIT
     tar -xzf "$tarball" -C "$unpacked"
-    folder=$unpacked/$(basename "$tarball" .tar.gz)
+    folder=$unpacked/$(basename "$tarball" .tar.gz)/files
     for row in "$tarball|The tarball is about" "$folder/quoxel|\`quoxel\` is about" "$folder/quoxel-drop|\`quoxel-drop\` about"; do
         file=${row%%|*} words=${row#*|}
         stated=$(tr '\n' ' ' < "$src/README.md" | grep -o -E "$words +[0-9.]+ (KiB|MiB)" | head -n 1 | sed "s/^$words *//")

@@ -550,6 +550,7 @@ nothing_case() {
     ended 0
     said_line "Nothing to convert: no file or folder was given."
     said "$way"
-    said 'The copies go to a folder "converted" beside what was given'
+    said 'The copies go to a folder "converted" inside each folder given, its'
+    said 'folders mirrored there, or beside a file given on its own.'
     ! grep -qE '^usage|Press Enter' "$work/out" || fail "usage, or a wait with no one to press Enter: $(cat "$work/out")"
 }

@@ -617,7 +617,7 @@ drop --bogus "$dir" && ended 1 && said_line "quoxel-drop: unknown option --bogus
 mkdir "$work/-dash" && head -c 3000 /dev/urandom >"$work/-dash/d.wav"
 (cd "$work" && drop -- -dash && echo "$status" >"$work/status")
 status=$(cat "$work/status") && ended 0 && [ -f "$work/-dash/converted/d.wav" ] || fail "a folder named -dash after --"
-nothing_case "right-click a folder or WAV files in Dolphin" --wait
+nothing_case "right-click a folder or WAV files in your file manager" --wait
 drop --wait "$dir" && ended 0  # no terminal: no wait
 ! grep -q 'Press Enter' "$work/out" || fail "waited without a terminal"
 if command -v script >/dev/null; then

@@ -162,6 +162,25 @@ TEST(DropPaths, TextsForUsers) {
     EXPECT_EQ(recap_heading(40, 3), "40 failed, for 3 reasons:");
     EXPECT_EQ(removed_words(1), "Removed 1 temporary copy left by a drop that was closed or stopped.");
     EXPECT_EQ(removed_words(2), "Removed 2 temporary copies left by a drop that was closed or stopped.");
+
+    // Started with nothing, each program says where the copies go: inside a folder given, and
+    // beside a file only when the file is given on its own.
+    struct Nothing {
+        Desktop desktop;
+        const char* way;
+    };
+    for (const Nothing& c : {Nothing{Desktop::dolphin, "right-click a folder or WAV files in your file manager"},
+                             Nothing{Desktop::explorer, "drag a folder or WAV files onto drop-files-here.exe"}}) {
+        std::string words = nothing_given(c.desktop);
+        std::replace(words.begin(), words.end(), '\n', ' ');
+        EXPECT_NE(words.find(c.way), std::string::npos) << words;
+        EXPECT_NE(words.find("a folder \"converted\" inside each folder given"), std::string::npos) << words;
+        std::size_t const beside = words.find("beside");
+        EXPECT_NE(beside, std::string::npos) << words;
+        EXPECT_EQ(words.find("beside", beside + 1), std::string::npos) << words;
+        std::string_view const alone = "beside a file given on its own.";
+        EXPECT_EQ(words.compare(beside, alone.size(), alone), 0) << words;
+    }
 }
 
 // The paths of each cause of failure at the end of a drop: one for each cause in turn while the

@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 tar -xzf "$tarball" -C "$work"
-dist=$work/$(basename "$tarball" .tar.gz)
+dist=$work/$(basename "$tarball" .tar.gz)/files
 for program in quoxel quoxel-drop; do
     what=$(file -b "$dist/$program")
     case $what in *"statically linked"*", stripped") ;; *) fail "$program is not statically linked and stripped: $what" ;; esac

@@ -1,8 +1,8 @@
 #!/bin/sh
 # recipe-test.sh sh SOURCE_DIR TOOL
 # recipe-test.sh cmd SOURCE_DIR TOOL WINDOWS_TOOL_DIR WINE
-# Runs the README's recipe for converting many files, for POSIX sh or for cmd.exe under Wine,
-# exactly as the README prints it between its markers, on a scratch folder of good files with
+# Runs the recipe for converting many files of doc/converting-many-files.md, for POSIX sh or for
+# cmd.exe under Wine, exactly as that page prints it between its markers, on a scratch folder of good files with
 # awkward names, song.wave (no WAV file), a file too short to convert and, for sh, a symlink and
 # a file with two hard links. With a file named done in the way, nothing is converted and the run
 # fails. Then the first run must convert each good file once, name every file it did not convert
@@ -14,9 +14,9 @@ shell=$1 src=$2 tool=$3 windows_dir=${4-} wine=${5-}
 . "$(dirname "$0")/common.sh"
 ulimit -f 4096  # 2 MiB, so that a runaway fails instead of filling the disk
 
-# The lines between the markers of $1's recipe in the README, without the code fences.
-recipe() { sed -n "/<!-- recipe:$1 -->/,/<!-- \/recipe:$1 -->/p" "$src/README.md" | grep -v -e '^<!--' -e '^```'; }
-[ -n "$(recipe "$shell")" ] || fail "no $shell recipe in README.md"
+# The lines between the markers of $1's recipe in doc/converting-many-files.md, without the code fences.
+recipe() { sed -n "/<!-- recipe:$1 -->/,/<!-- \/recipe:$1 -->/p" "$src/doc/converting-many-files.md" | grep -v -e '^<!--' -e '^```'; }
+[ -n "$(recipe "$shell")" ] || fail "no $shell recipe in doc/converting-many-files.md"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -76,7 +76,7 @@ if [ "$shell" = sh ]; then
     done
 fi
 
-# The causes fixed as the README says, a second run converts only what was left.
+# The causes fixed as that page says, a second run converts only what was left.
 add_file short.wav 6
 [ "$shell" = cmd ] || rm "$dir/hard-too.wav"
 run || fail "the second run failed: $(cat "$work/err")"
@@ -88,6 +88,6 @@ unchanged song.wave
 if [ "$shell" = sh ]; then
     page=$(sed -n '/^\.\\" recipe:sh$/,/^\.\\" \/recipe:sh$/p' "$src/doc/quoxel.1" | grep -v '^\.' |
            sed -e 's/\\-/-/g' -e "s/\\\\(aq/'/g")
-    [ "$page" = "$(recipe sh)" ] || fail "the manual page's recipe differs from the README's"
+    [ "$page" = "$(recipe sh)" ] || fail "the manual page's recipe differs from that of doc/converting-many-files.md"
 fi
 echo "recipe-test: the $shell recipe converts each file once, names failures and resumes"
