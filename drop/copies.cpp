@@ -197,11 +197,11 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
         if (folder.top != chain_top) chain.emplace(std::min<std::size_t>(descriptors_left() / 4, 1024));
         chain_top = folder.top;
         PathView const relative = folder.relative, above = parent(relative);
-        Folder held;
+        Folder in;
         bool own = false;
-        bool const deeper = above.size() != 0 && above != relative;
-        if (deeper && open_through(*chain, copies[folder.top].folder, above, held, own) != 0) continue;
-        const Folder& in = deeper ? held : copies[folder.top].folder;
+        // The chain also lets go of the folder to remove, which it held on the way to one below
+        // it: Windows removes no folder that is open.
+        if (open_through(*chain, copies[folder.top].folder, above, in, own) != 0) continue;
         Path const name(last_component(relative));
         remove_folder(in, name);
         // One that stays, and whose original would have kept the drop from writing in it.
@@ -210,7 +210,7 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
             set_mode(kept, folder.mode);
             close_folder(kept);
         }
-        if (own) close_folder(held);
+        if (own) close_folder(in);
     }
     chain.reset();
     for (std::uint32_t top = 0; top < copies.size(); ++top) {
