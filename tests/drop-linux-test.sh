@@ -539,27 +539,31 @@ numbered_line "failed: $dir/a.wav ($dir/converted/quoxel-$pid.lock is a link, wh
 # ---- A failure of each file call the conversion makes ----
 # Each call is failed in turn, from the first to the last that a run makes (the fault injector
 # counts them): a run either ends well with exact copies, or names a failure and ends with status
-# 1, naming each folder it could not make by its own path; it never leaves a temporary copy or a
-# lock file, and never changes an original.
+# 1, naming each folder it could not make by its own path, each failure with the error that
+# caused it; it never leaves a temporary copy, a lock file or a descriptor open, and never changes
+# an original.
 dir=$work/faults expect=$work/faults-expect originals=$work/faults-originals
 add_file a.wav 3000 && add_file sub/b.wav 3000
 faulty() {  # CALL N: the run, with the Nth call of CALL failing
     rm -rf "$dir/converted"
     status=0
-    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
-        "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
+    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" \
+        QUOXEL_FAIL_FDS="$work/fds" QUOXEL_DROP_THREADS=1 "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
 }
-for call in openat read write close mkdirat flock syncfs renameat2; do
+for call in openat read write close mkdirat flock syncfs renameat2 fstat; do
     faulty "$call" 1000000
     ended 0
-    calls=$(cat "$work/calls") failed=0
+    calls=$(cat "$work/calls") failed=0 fds=$(cat "$work/fds")
     [ "$calls" -gt 0 ] || fail "a run makes no call of $call"
     for n in $(seq 1 "$calls"); do
         faulty "$call" "$n"
+        [ "$(cat "$work/fds")" -eq "$fds" ] || fail "$call $n left $(cat "$work/fds") descriptors open, not $fds: $(cat "$work/out")"
         case $status in
         0) copies_exact ./a.wav ./sub/b.wav ;;
         1) echo "$call $n" >"$work/which" && said "failed: " &&
             { ! grep -qF 'the folder converted/:' "$work/out" || fail "$call $n: $(cat "$work/out")"; } &&
+            { ! grep -E '^(\[[0-9]+/[0-9]+\] )?failed: ' "$work/out" | grep -qvF 'Input/output error' ||
+                fail "$call $n: a failure that does not say its error: $(cat "$work/out")"; } &&
             failed=$((failed + 1)) && no_leftovers "$dir" && find "$dir/converted" -type f -name '*.wav' 2>/dev/null |
             while IFS= read -r copy; do cmp -s "$copy" "$expect/${copy#"$dir/converted/"}" || fail "$copy is not whole"; done ;;
         *) fail "$call $n of $calls: status $status: $(cat "$work/out")" ;;

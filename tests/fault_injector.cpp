@@ -15,8 +15,8 @@
 //
 // CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
 // of the tool; or openat, read, write, close, mkdirat, flock, renameat2, renameat, linkat,
-// unlinkat, fdatasync, fsync or syncfs, the calls that the drop program makes on files in the
-// folders it holds (and mkdir, link, rename). The names that 64-bit file offsets give some of them
+// unlinkat, fdatasync, fsync, syncfs or fstat, the calls that the drop program makes on files in
+// the folders it holds (and mkdir, link, rename). The names that 64-bit file offsets give some of them
 // (fopen64, fseeko64, openat64, ...) and the fortified __fread_chk, __open_2 and __openat_2 count
 // as the plain name. A failing
 // call does nothing and returns the function's failure value, except fclose and close, which close first,
@@ -58,7 +58,7 @@ Fault fault;
 constexpr const char* calls[] = {"open",    "fcntl",     "signal",   "fopen",  "setvbuf",   "fseeko", "ftello",
                                  "fread",   "fwrite",    "fclose",   "read",   "write",     "close",  "mkdir",
                                  "flock",   "renameat2", "link",     "rename", "openat",    "mkdirat", "renameat",
-                                 "linkat",  "unlinkat",  "fdatasync", "fsync", "syncfs"};
+                                 "linkat",  "unlinkat",  "fdatasync", "fsync", "syncfs",   "fstat"};
 
 // The errno values a test may ask for, by name.
 struct ErrorName {
@@ -356,5 +356,11 @@ int unlinkat(int folder, const char* path, int flags) noexcept {
 int fdatasync(int fd) { return fails("fdatasync") ? -1 : next<int(int)>("fdatasync")(fd); }
 int fsync(int fd) { return fails("fsync") ? -1 : next<int(int)>("fsync")(fd); }
 int syncfs(int fd) noexcept { return fails("syncfs") ? -1 : next<int(int)>("syncfs")(fd); }
+int fstat(int fd, struct stat* status) noexcept {
+    return fails("fstat") ? -1 : next<int(int, struct stat*)>("fstat")(fd, status);
+}
+int fstat64(int fd, struct stat64* status) noexcept {
+    return fails("fstat") ? -1 : next<int(int, struct stat64*)>("fstat64")(fd, status);
+}
 
 }  // extern "C"
