@@ -439,7 +439,7 @@ large_copy_made() { [ -e "$dir/converted/large.wav" ]; }
 no_copies() { rm -rf "$dir/converted"; }
 
 # killed_case: a drop killed in the middle of a large file leaves no copy that is not whole, and
-# the next one removes its temporary copy.
+# the next one removes its temporary copy and its lock.
 killed_case() {
     dir=$work/killed expect=$work/killed-expect originals=$work/killed-originals
     mkdir -p "$dir" "$expect" "$originals"
@@ -456,6 +456,7 @@ killed_case() {
         ended 0
         said "removed: $(p "$dir/converted/quoxel-")"
         copies_exact ./large.wav
+        no_leftovers "$dir"
     )
     rm -rf "$dir" "$expect" "$originals"
 }
