@@ -535,6 +535,19 @@ ended 1
 ! grep -q '^removed:' "$work/out" || fail "links said to be removed: $(cat "$work/out")"
 [ "$(find "$dir/converted" -type l | wc -l)" -eq 4 ] || fail "the links in converted: $(ls -l "$dir/converted")"
 numbered_line "failed: $dir/a.wav ($dir/converted/quoxel-$pid.lock is a link, where this drop keeps its lock; no copy is made there)"
+# A leftover that another file takes the place of between its check and its removal (the drop
+# paused at its first unlinkat): the other file goes with the name, which nothing can stop, but
+# no line says that a temporary copy was removed.
+rm -rf "$dir/converted" && mkdir "$dir/converted" && echo dead >"$dir/converted/quoxel-400000001-1.tmp"
+(status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=unlinkat:1:pause QUOXEL_PAUSE="$pause" \
+    "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+within 60 paused || fail "the drop never came to its first unlinkat"
+mv "$dir/converted/quoxel-400000001-1.tmp" "$work/taken" && echo other >"$dir/converted/quoxel-400000001-1.tmp"
+rm "$pause"
+wait
+status=$(cat "$work/status")
+ended 0
+! grep -qi 'removed' "$work/out" || fail "another file said to be a temporary copy removed: $(cat "$work/out")"
 
 # ---- A failure of each file call the conversion makes ----
 # Each call is failed in turn, from the first to the last that a run makes (the fault injector
