@@ -476,23 +476,27 @@ status=$(cat "$work/status")
 ended 0
 [ "$(cat "$work/fds")" -eq "$fds" ] || fail "a lost lock file leaked a descriptor: $(cat "$work/fds") open, not $fds"
 (cd "$expect" && copies_exact $(find . -type f))
-# A file that the walk found and that is a FIFO by the time its copy starts is no file to convert.
+# Files that the walk found and that are something else by the time their copies start: a FIFO
+# is no file to convert, and a link is followed by hand, as the walk follows one: to outside the
+# folder given, it gives no copy.
 rm -rf "$dir/converted"
-f=$(cd "$dir" && ls | grep -m 1 '\.wav$')
+f=$(cd "$dir" && ls | grep -m 1 '\.wav$') g=$(cd "$dir" && ls | grep '\.wav$' | sed -n 2p)
 (status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:pause QUOXEL_PAUSE="$pause" \
     "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
     echo "$status" >"$work/status") &
 within 60 paused || fail "the run never came to its lock"
-mv "$dir/$f" "$work/$f"
-mkfifo "$dir/$f"
+mv "$dir/$f" "$work/$f" && mv "$dir/$g" "$work/$g"
+mkfifo "$dir/$f" && echo SECRET >"$work/secret" && ln -s "$work/secret" "$dir/$g"
 rm "$pause"
 wait
 status=$(cat "$work/status")
 ended 0
 numbered_line "skipped: $dir/$f (not a regular file)"
+numbered_line "skipped: $dir/$g (a link that leads outside the folder given)"
 [ ! -e "$dir/converted/$f" ] && [ -p "$dir/$f" ] || fail "a FIFO met as a file: $(ls -l "$dir/converted/$f")"
+[ ! -e "$dir/converted/$g" ] || fail "a link to outside met as a file: $(ls -l "$dir/converted/$g")"
 no_leftovers "$dir"
-rm "$dir/$f" && mv "$work/$f" "$dir/$f"
+rm "$dir/$f" "$dir/$g" && mv "$work/$f" "$dir/$f" && mv "$work/$g" "$dir/$g"
 
 # ---- Temporary copies: a dead drop's go, in the order of their names, a live drop's and a user's file stay ----
 dir=$work/sweep expect=$work/sweep-expect originals=$work/sweep-originals
