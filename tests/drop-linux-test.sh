@@ -258,6 +258,18 @@ said_line "not entered: $dir/sub/converted (a folder link)"
 copies_exact ./in.wav ./sub/deep.wav ./sub/up.wav ./whole.wav
 [ "$(ls "$outside/theirs" | wc -l)" -eq 2 ] || fail "what a converted link below the top leads to changed: $(ls "$outside/theirs")"
 ! grep -rq SECRET "$dir/converted" || fail "a copy holds what is outside the tree"
+# Each folder held on the way of a link is let go: the drop ends with what one that found nothing
+# ends with (the fault injector counts the descriptors open at its end).
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+    fail "the drop again: $(cat "$work/out")"
+[ "$(cat "$work/fds")" -eq "$nothing" ] || fail "a drop that followed links left $(cat "$work/fds") descriptors open, not $nothing"
+# A link given by name is followed wherever it leads: its copy goes beside it.
+drop "$dir/a.wav"
+ended 0
+numbered_line "converted: $dir/a.wav"
+cp "$outside/private/a" "$work/a.expected" && "$tool" "$work/a.expected"
+cmp -s "$dir/converted/a.wav" "$work/a.expected" || fail "the copy of a link given by name is not of what it leads to"
+rm "$dir/converted/a.wav"
 # Nothing behind a link to a device is ever opened, only the folders on its way (O_PATH).
 if command -v strace >/dev/null; then
     rm -rf "$dir/converted"
