@@ -669,11 +669,12 @@ if command -v script >/dev/null; then
     # The folder given named once, whole; then the progress in one row redrawn in place, never
     # into the window's last column, and a row only for what needs the person, named from the
     # folder given: a failure, a copy made again, a link that leads outside. Files converted or
-    # skipped as expected are counted, not listed; --list lists them, as a pipe gets them.
+    # skipped as expected (a FIFO among them) are counted, not listed; --list lists them, as a pipe
+    # gets them.
     dir="$work/T/Game Sound" expect=$work/T-expect originals=$work/T-originals
     for i in $(seq 100 399); do add_file "voices/v$i.wav" 300; done
     add_file short.wav 2 && add_file cut.wav 3000
-    ln -s "$work/outside/outside.wav" "$dir/out.wav"
+    ln -s "$work/outside/outside.wav" "$dir/out.wav" && mkfifo "$dir/pipe.wav"
     mkdir -p "$dir/converted" && head -c 10 "$expect/cut.wav" >"$dir/converted/cut.wav"
     in_terminal() {  # ARG...: the drop in a terminal (80 columns, as a pty of no size says), its screen in $work/out
         status=0
@@ -688,8 +689,9 @@ if command -v script >/dev/null; then
     said_line "skipped: Game Sound/out.wav (a link that leads outside the folder given)"
     said_line "    Game Sound/short.wav"  # the end, named the same way
     said_line "Copies are in $dir/converted"
-    said_line "301 converted, 1 skipped, 1 failed."
-    ! grep -qE '^\[|converted: Game Sound/voices|\] |^(removed|not entered): ' "$work/out" || fail "rows that need nobody: $(cat "$work/out")"
+    said_line "301 converted, 2 skipped, 1 failed."
+    ! grep -qE '^\[|converted: Game Sound/voices|\] |^(removed|not entered): |pipe\.wav' "$work/out" ||
+        fail "rows that need nobody: $(cat "$work/out")"
     total=$(sed -n 's/^Found \([0-9]*\) WAV files.*/\1/p' "$work/out")
     grep -qE "^[0-9]+/$total files  [0-9]+%" "$work/out" && grep -qxE "$total/$total files  100%.*" "$work/out" ||
         fail "no progress row: $(cat "$work/out")"
@@ -697,11 +699,21 @@ if command -v script >/dev/null; then
         [ "$(printf '%s' "$row" | LC_ALL=C.UTF-8 wc -L)" -le 79 ] || fail "a progress row of $(printf '%s' "$row" | wc -L) columns: $row"
     done
     in_terminal "$dir"  # a second drop: the skipped are counted alone
-    said_line "0 converted, 302 skipped, 1 failed."
+    said_line "0 converted, 303 skipped, 1 failed."
     ! grep -q '^skipped: Game Sound/voices' "$work/out" || fail "skipped files listed: $(cat "$work/out")"
     in_terminal --list "$dir"
     said "] skipped: $dir/voices/v100.wav (already converted: converted/voices/v100.wav exists)"
     ! grep -q 'files  [0-9]*%' "$work/out" || fail "a progress row with --list: $(cat "$work/out")"
+    # A drop that stands still (the fault injector pauses it at its second rename, on one thread)
+    # says in its row how far it has got: none of its files ended, the bytes of those read so far.
+    rm -rf "$dir/converted" "$work/screen"
+    (timeout -k 5 60 script -qec "env LD_PRELOAD='$preload' QUOXEL_FAIL=renameat2:2:pause QUOXEL_PAUSE='$pause' \
+        QUOXEL_DROP_THREADS=1 '$drop_program' '$dir'" /dev/null </dev/null >"$work/screen" 2>&1 || true) &
+    within 60 paused || fail "the drop never came to its second rename"
+    so_far() { tr '\r' '\n' <"$work/screen" | grep -qE "^0/$total files  0%  [1-9]"; }
+    within 60 so_far || fail "no row of how far it has got: $(tr '\r' '\n' <"$work/screen")"
+    rm "$pause"
+    wait
 else
     echo "drop-linux-test: no script(1), so the wait and the rows in a terminal are not tested"
 fi
