@@ -12,8 +12,8 @@ tool=$1 drop_program=$2 preload=$3 swap_folders=$4
 ulimit -S -f 4096  # 2 MiB, so that a runaway fails instead of filling the disk; rows raise it
 umask 002          # as on many desktops: copies and folders must follow it
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) loop=
+trap '[ -z "$loop" ] || { umount "$work/btrfs" 2>/dev/null; losetup -d "$loop"; }; rm -rf "$work"' EXIT
 dir=$work/tree expect=$work/expect originals=$work/originals
 
 drop_to() {
@@ -354,6 +354,23 @@ if [ "$leases" = yes ]; then
     : >"$work/stop" && wait
 else
     echo "drop-linux-test: $work is on a file system that keeps no leases, so files being written are not tried"
+fi
+# On btrfs, whose leases the kernel keeps too, a file held open to write fails as well: on an
+# image of it, where one can be mounted.
+if [ "$(id -u)" -eq 0 ] && command -v mkfs.btrfs >/dev/null &&
+    (ulimit -S -f unlimited && truncate -s 128M "$work/btrfs.image" && mkfs.btrfs -q "$work/btrfs.image" >/dev/null 2>&1) &&
+    loop=$(losetup -f --show "$work/btrfs.image" 2>/dev/null) &&
+    mkdir "$work/btrfs" && mount "$loop" "$work/btrfs" 2>/dev/null; then
+    dir=$work/btrfs/W expect=$work/B-expect originals=$work/B-originals
+    add_file held.wav 3000
+    exec 3>>"$dir/held.wav"
+    drop "$dir"
+    exec 3>&-
+    ended 1
+    numbered_line "failed: $dir/held.wav (another program has it open to write; a later drop converts it)"
+    umount "$work/btrfs" && losetup -d "$loop" && loop=
+else
+    echo "drop-linux-test: no btrfs image mounted (it needs root, a loop device and mkfs.btrfs), so leases are not tried there"
 fi
 
 # ---- Folders of copies as private as their originals ----
