@@ -528,10 +528,11 @@ no_leftovers "$dir"
 rm "$dir/$f" "$dir/$g" && mv "$work/$f" "$dir/$f" && mv "$work/$g" "$dir/$g"
 
 # ---- Temporary copies: a dead drop's go, in the order of their names, a live drop's and a user's file stay ----
+# So does the lock of a dead drop that left no temporary copy.
 dir=$work/sweep expect=$work/sweep-expect originals=$work/sweep-originals
 add_file a.wav 3000
 mkdir -p "$dir/converted"
-: >"$dir/converted/quoxel-100.lock"
+: >"$dir/converted/quoxel-100.lock" && : >"$dir/converted/quoxel-400000011.lock"
 for i in 7 2 10 5 1 9 3 8 4 6; do echo dead >"$dir/converted/quoxel-40000000$i-1.tmp"; done
 echo live >"$dir/converted/quoxel-100-1.tmp"  # listed before every dead one
 echo mine >"$dir/converted/quoxel-12-3x.tmp"  # a user's file, no temporary copy
@@ -549,7 +550,8 @@ wait
 ended 0
 sed -n 's/^removed: .*\/\(quoxel-[0-9-]*\.tmp\) (a temporary copy left by a drop that was closed or stopped)$/\1/p' "$work/out" >"$work/removed"
 [ "$(cat "$work/removed")" = "$(for i in 1 10 2 3 4 5 6 7 8 9; do echo "quoxel-40000000$i-1.tmp"; done)" ] &&
-    [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] ||
+    [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] &&
+    [ -f "$dir/converted/quoxel-100.lock" ] && [ ! -e "$dir/converted/quoxel-400000011.lock" ] ||
     fail "the sweep of temporary copies: $(cat "$work/out"); left: $(ls "$dir/converted")"
 # Leftovers swapped for links just before the sweep (the drop paused at its first mkdir, that of
 # converted) are no temporary copies: they stay, and no line says they were removed. A link at
