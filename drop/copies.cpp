@@ -173,6 +173,7 @@ std::size_t clear(const Work& work, const Met& met) {
     std::size_t removed = 0;
     if (open_below(top.folder, met.relative, parent).error != 0) return 0;
     if (open_folder(parent, met.name, false, copies) == 0) {
+        ask_file_system(copies);  // on Windows, where it is, which a link in it that leads elsewhere does not share
         removed = sweep(copies);
         close_folder(copies);
     }
