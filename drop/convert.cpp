@@ -264,9 +264,15 @@ void hold(Run& run, const Job& job) {
         run.original = top.folder;
     } else {
         Path const shown = readable(join(top.folder.path, source.relative));
-        Below const below = open_below(top.folder, source.relative, run.original, nullptr, &modes);
+        Below below = open_below(top.folder, source.relative, run.original, nullptr, &modes);
+        Identity identity;
+        if (below.error == 0) {
+            run.own_original = true;
+            below = {identity_of(run.original, identity), source.relative.size(), false, std::nullopt};
+        }
         if (below.error != 0) {
-            // Found as a folder, or not found at all: the system's text says why it cannot be opened.
+            // Found as a folder, or not found at all, or opened but not asked what it is: the
+            // system's text says why it cannot be opened.
             Path const at = readable(join(top.folder.path, PathView(source.relative).substr(0, below.end)));
             bool const opening = !below.found || *below.found == Found::Kind::folder;
             run.problem = opening ? text("cannot open the folder ") + at + text(": ") + system_text(below.error)
@@ -278,9 +284,7 @@ void hold(Run& run, const Job& job) {
                                 : text("its folder changed during the drop");
             return;
         }
-        run.own_original = true;
-        Identity identity;
-        if (identity_of(run.original, identity) != 0 || identity != source.identity) {
+        if (identity != source.identity) {
             run.problem = text("the folder ") + shown + text(" changed during the drop: it is another folder now");
             run.cause = text("its folder changed during the drop");
             return;
@@ -309,8 +313,14 @@ void hold(Run& run, const Job& job) {
     // A folder of copies is never a folder of the tree: on Windows a link that its listing did
     // not show could lead one there, and its copies would stand among the originals.
     Identity identity;
-    if (identity_of(mirror, identity) != 0 || identity == top.identity ||
-        std::binary_search(run.session.tree.begin(), run.session.tree.end(), identity, before)) {
+    if (Error const error = identity_of(mirror, identity)) {
+        close_folder(mirror);
+        Ended const not_one = not_a_folder(shown_in_copies(source.relative), Below{error, 0, false, std::nullopt});
+        run.problem = not_one.why;
+        run.cause = not_one.cause;
+        return;
+    }
+    if (identity == top.identity || std::binary_search(run.session.tree.begin(), run.session.tree.end(), identity, before)) {
         close_folder(mirror);
         run.problem = shown_in_copies(source.relative) + text(" leads to a folder of the originals; no copy is made there");
         run.cause = text("converted leads to a folder of the originals; no copy is made there");

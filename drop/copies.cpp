@@ -173,6 +173,7 @@ std::size_t clear(const Work& work, const Met& met) {
     std::size_t removed = 0;
     if (open_below(top.folder, met.relative, parent).error != 0) return 0;
     if (open_folder(parent, met.name, false, copies) == 0) {
+        ask_file_system(copies);  // on Windows, where it is, which a link in it that leads elsewhere does not share
         removed = sweep(copies);
         close_folder(copies);
     }
@@ -197,11 +198,11 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
         if (folder.top != chain_top) chain.emplace(std::min<std::size_t>(descriptors_left() / 4, 1024));
         chain_top = folder.top;
         PathView const relative = folder.relative, above = parent(relative);
-        Folder held;
+        Folder in;
         bool own = false;
-        bool const deeper = above.size() != 0 && above != relative;
-        if (deeper && open_through(*chain, copies[folder.top].folder, above, held, own) != 0) continue;
-        const Folder& in = deeper ? held : copies[folder.top].folder;
+        // The chain also lets go of the folder to remove, which it held on the way to one below
+        // it: Windows removes no folder that is open.
+        if (open_through(*chain, copies[folder.top].folder, above, in, own) != 0) continue;
         Path const name(last_component(relative));
         remove_folder(in, name);
         // One that stays, and whose original would have kept the drop from writing in it.
@@ -210,7 +211,7 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
             set_mode(kept, folder.mode);
             close_folder(kept);
         }
-        if (own) close_folder(held);
+        if (own) close_folder(in);
     }
     chain.reset();
     for (std::uint32_t top = 0; top < copies.size(); ++top) {

@@ -540,8 +540,14 @@ Lock lock_folder(const Folder& copies, std::uint32_t process) {
             return {no_handle, Lock::Failed::hold, error};
         }
         struct stat held, named;
-        if (::fstat(fd, &held) == 0 && ::fstatat(folder, lock.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+        if (::fstat(fd, &held) != 0) {
+            int const error = errno;
+            ::unlinkat(folder, lock.c_str(), 0);
+            ::close(fd);
+            return {no_handle, Lock::Failed::hold, error};
+        }
+        if (::fstatat(folder, lock.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev) {
             return {fd, Lock::Failed::none, 0};
         }
         ::close(fd);

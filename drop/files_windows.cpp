@@ -364,7 +364,7 @@ void remove_folder(const Folder& folder, const Path& name) {
     }
 }
 
-// A name that is no regular file (a folder, a link) is left.
+// A name that is no regular file (a folder, a link, also one that only where it leads shows) is left.
 Removal remove_file(const Folder& folder, const Path& name) {
     Listed entry;
     if (listed(folder, name, entry) != 0 || stands_for_name(entry.attributes, entry.tag) ||
@@ -379,7 +379,7 @@ Removal remove_file(const Folder& folder, const Path& name) {
     Version version;
     DWORD attributes = 0;
     if (version_of(opened, version, &attributes) != 0 || version.file != entry.id ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || elsewhere(folder, name, opened)) {
         CloseHandle(opened);
         return Removal::other;
     }
@@ -468,13 +468,16 @@ bool spelled_as(const Folder& copies, PathView relative) {
     return real.empty() || real.ends_with(L"\\" + Path(relative));
 }
 
-// A lock that is not open can be deleted: it was left by a drop that ended, and goes.
+// A lock that is not open can be deleted: it was left by a drop that ended, and goes. One that
+// really is elsewhere is no drop's lock but a link (a Unix link under Wine): it stays, and so does
+// what it leads to.
 bool at_work(const Folder& copies, std::uint32_t owner) {
     HANDLE lock = INVALID_HANDLE_VALUE;
-    Error const error = open_in(copies, lock_name(owner), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    Path const name = lock_name(owner);
+    Error const error = open_in(copies, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, lock);
     if (error == 0) {
-        delete_open(lock);
+        if (!elsewhere(copies, name, lock)) delete_open(lock);
         CloseHandle(lock);
         return false;
     }

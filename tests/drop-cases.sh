@@ -203,23 +203,25 @@ recap_shows() {
 
 # end_case: 500 files, 40 of them failing for 3 causes: the end holds the counts, every cause
 # with the first of its paths, and where the copies are, in a console window of 80 columns and
-# 25 rows; each failure was said in its own line too.
+# 25 rows; each failure was said in its own line too. The folders made for the copies of files
+# that all failed, one inside the other, are gone.
 end_case() {
     e="$work/end-case/a folder with a name long enough to be elided where it is shown in the end"
-    mkdir -p "$e/shorts" "$e/sub" "$e/converted"
+    mkdir -p "$e/shorts/deeper" "$e/sub" "$e/converted"
     echo file >"$e/converted/sub"
     for i in $(seq 1 470); do printf 'RIFF%04d' "$i" >"$e/ok$i.wav"; done
     for i in $(seq 1 10); do mkdir "$e/converted/ok$i.wav" && printf 'RIFF%04d' "$i" >"$e/sub/d$i.wav"; done
-    for i in $(seq 1 20); do echo 0 >"$e/shorts/s$i.wav"; done
+    for i in $(seq 1 20); do echo 0 >"$e/shorts/deeper/s$i.wav"; done
     drop "$(p "$e")"
     ended 1
     found "500 WAV files in 3 folders"
+    [ ! -e "$e/converted/shorts" ] || fail "folders of copies left empty: $(find "$e/converted/shorts")"
     [ "$(recap | head -n 1)" = "40 failed, for 3 reasons:" ] || fail "the failures' heading: $(recap)"
     # shellcheck disable=SC2046 # one path per line
     (
         IFS='
 '
-        recap_shows "shorter than 4 bytes, so there is nothing to convert" $(for i in $(seq 1 20); do printf '%s\n' "$(p "$e/shorts/s$i.wav")"; done)
+        recap_shows "shorter than 4 bytes, so there is nothing to convert" $(for i in $(seq 1 20); do printf '%s\n' "$(p "$e/shorts/deeper/s$i.wav")"; done)
         [ "$shown" -ge 2 ] || fail "the end's rows left unused: $(recap)"
         recap_shows "converted holds a file where a folder of copies goes" $(for i in $(seq 1 10); do printf '%s\n' "$(p "$e/sub/d$i.wav")"; done)
         [ "$shown" -ge 2 ] || fail "the end's rows left unused: $(recap)"
@@ -237,7 +239,7 @@ end_case() {
     report=$e/converted/${report##*[\\/]}
     [ -f "$report" ] || fail "the report named is not there: $(ls "$e/converted")"
     tr -d '\r' <"$report" >"$work/report"
-    [ "$(grep -c '^failed: ' "$work/report")" -eq 40 ] && grep -qxF "failed: $(p "$e/shorts/s1.wav") (shorter than 4 bytes, so there is nothing to convert)" "$work/report" &&
+    [ "$(grep -c '^failed: ' "$work/report")" -eq 40 ] && grep -qxF "failed: $(p "$e/shorts/deeper/s1.wav") (shorter than 4 bytes, so there is nothing to convert)" "$work/report" &&
         grep -qxF "40 failed, for 3 reasons:" "$work/report" && grep -qxF "460 converted, 0 skipped, 40 failed." "$work/report" ||
         fail "the report: $(cat "$work/report")"
     rm -r "$e/shorts" "$e/converted/sub" && for i in $(seq 1 10); do rmdir "$e/converted/ok$i.wav"; done
@@ -437,7 +439,7 @@ large_copy_made() { [ -e "$dir/converted/large.wav" ]; }
 no_copies() { rm -rf "$dir/converted"; }
 
 # killed_case: a drop killed in the middle of a large file leaves no copy that is not whole, and
-# the next one removes its temporary copy.
+# the next one removes its temporary copy and its lock.
 killed_case() {
     dir=$work/killed expect=$work/killed-expect originals=$work/killed-originals
     mkdir -p "$dir" "$expect" "$originals"
@@ -454,6 +456,7 @@ killed_case() {
         ended 0
         said "removed: $(p "$dir/converted/quoxel-")"
         copies_exact ./large.wav
+        no_leftovers "$dir"
     )
     rm -rf "$dir" "$expect" "$originals"
 }

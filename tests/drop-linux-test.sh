@@ -12,8 +12,8 @@ tool=$1 drop_program=$2 preload=$3 swap_folders=$4
 ulimit -S -f 4096  # 2 MiB, so that a runaway fails instead of filling the disk; rows raise it
 umask 002          # as on many desktops: copies and folders must follow it
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) loop=
+trap '[ -z "$loop" ] || { umount "$work/btrfs" 2>/dev/null; losetup -d "$loop"; }; rm -rf "$work"' EXIT
 dir=$work/tree expect=$work/expect originals=$work/originals
 
 drop_to() {
@@ -258,6 +258,18 @@ said_line "not entered: $dir/sub/converted (a folder link)"
 copies_exact ./in.wav ./sub/deep.wav ./sub/up.wav ./whole.wav
 [ "$(ls "$outside/theirs" | wc -l)" -eq 2 ] || fail "what a converted link below the top leads to changed: $(ls "$outside/theirs")"
 ! grep -rq SECRET "$dir/converted" || fail "a copy holds what is outside the tree"
+# Each folder held on the way of a link is let go: the drop ends with what one that found nothing
+# ends with (the fault injector counts the descriptors open at its end).
+timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL_FDS="$work/fds" "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 ||
+    fail "the drop again: $(cat "$work/out")"
+[ "$(cat "$work/fds")" -eq "$nothing" ] || fail "a drop that followed links left $(cat "$work/fds") descriptors open, not $nothing"
+# A link given by name is followed wherever it leads: its copy goes beside it.
+drop "$dir/a.wav"
+ended 0
+numbered_line "converted: $dir/a.wav"
+cp "$outside/private/a" "$work/a.expected" && "$tool" "$work/a.expected"
+cmp -s "$dir/converted/a.wav" "$work/a.expected" || fail "the copy of a link given by name is not of what it leads to"
+rm "$dir/converted/a.wav"
 # Nothing behind a link to a device is ever opened, only the folders on its way (O_PATH).
 if command -v strace >/dev/null; then
     rm -rf "$dir/converted"
@@ -342,6 +354,23 @@ if [ "$leases" = yes ]; then
     : >"$work/stop" && wait
 else
     echo "drop-linux-test: $work is on a file system that keeps no leases, so files being written are not tried"
+fi
+# On btrfs, whose leases the kernel keeps too, a file held open to write fails as well: on an
+# image of it, where one can be mounted.
+if [ "$(id -u)" -eq 0 ] && command -v mkfs.btrfs >/dev/null &&
+    (ulimit -S -f unlimited && truncate -s 128M "$work/btrfs.image" && mkfs.btrfs -q "$work/btrfs.image" >/dev/null 2>&1) &&
+    loop=$(losetup -f --show "$work/btrfs.image" 2>/dev/null) &&
+    mkdir "$work/btrfs" && mount "$loop" "$work/btrfs" 2>/dev/null; then
+    dir=$work/btrfs/W expect=$work/B-expect originals=$work/B-originals
+    add_file held.wav 3000
+    exec 3>>"$dir/held.wav"
+    drop "$dir"
+    exec 3>&-
+    ended 1
+    numbered_line "failed: $dir/held.wav (another program has it open to write; a later drop converts it)"
+    umount "$work/btrfs" && losetup -d "$loop" && loop=
+else
+    echo "drop-linux-test: no btrfs image mounted (it needs root, a loop device and mkfs.btrfs), so leases are not tried there"
 fi
 
 # ---- Folders of copies as private as their originals ----
@@ -476,29 +505,34 @@ status=$(cat "$work/status")
 ended 0
 [ "$(cat "$work/fds")" -eq "$fds" ] || fail "a lost lock file leaked a descriptor: $(cat "$work/fds") open, not $fds"
 (cd "$expect" && copies_exact $(find . -type f))
-# A file that the walk found and that is a FIFO by the time its copy starts is no file to convert.
+# Files that the walk found and that are something else by the time their copies start: a FIFO
+# is no file to convert, and a link is followed by hand, as the walk follows one: to outside the
+# folder given, it gives no copy.
 rm -rf "$dir/converted"
-f=$(cd "$dir" && ls | grep -m 1 '\.wav$')
+f=$(cd "$dir" && ls | grep -m 1 '\.wav$') g=$(cd "$dir" && ls | grep '\.wav$' | sed -n 2p)
 (status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=flock:1:pause QUOXEL_PAUSE="$pause" \
     "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
     echo "$status" >"$work/status") &
 within 60 paused || fail "the run never came to its lock"
-mv "$dir/$f" "$work/$f"
-mkfifo "$dir/$f"
+mv "$dir/$f" "$work/$f" && mv "$dir/$g" "$work/$g"
+mkfifo "$dir/$f" && echo SECRET >"$work/secret" && ln -s "$work/secret" "$dir/$g"
 rm "$pause"
 wait
 status=$(cat "$work/status")
 ended 0
 numbered_line "skipped: $dir/$f (not a regular file)"
+numbered_line "skipped: $dir/$g (a link that leads outside the folder given)"
 [ ! -e "$dir/converted/$f" ] && [ -p "$dir/$f" ] || fail "a FIFO met as a file: $(ls -l "$dir/converted/$f")"
+[ ! -e "$dir/converted/$g" ] || fail "a link to outside met as a file: $(ls -l "$dir/converted/$g")"
 no_leftovers "$dir"
-rm "$dir/$f" && mv "$work/$f" "$dir/$f"
+rm "$dir/$f" "$dir/$g" && mv "$work/$f" "$dir/$f" && mv "$work/$g" "$dir/$g"
 
 # ---- Temporary copies: a dead drop's go, in the order of their names, a live drop's and a user's file stay ----
+# So does the lock of a dead drop that left no temporary copy.
 dir=$work/sweep expect=$work/sweep-expect originals=$work/sweep-originals
 add_file a.wav 3000
 mkdir -p "$dir/converted"
-: >"$dir/converted/quoxel-100.lock"
+: >"$dir/converted/quoxel-100.lock" && : >"$dir/converted/quoxel-400000011.lock"
 for i in 7 2 10 5 1 9 3 8 4 6; do echo dead >"$dir/converted/quoxel-40000000$i-1.tmp"; done
 echo live >"$dir/converted/quoxel-100-1.tmp"  # listed before every dead one
 echo mine >"$dir/converted/quoxel-12-3x.tmp"  # a user's file, no temporary copy
@@ -516,7 +550,8 @@ wait
 ended 0
 sed -n 's/^removed: .*\/\(quoxel-[0-9-]*\.tmp\) (a temporary copy left by a drop that was closed or stopped)$/\1/p' "$work/out" >"$work/removed"
 [ "$(cat "$work/removed")" = "$(for i in 1 10 2 3 4 5 6 7 8 9; do echo "quoxel-40000000$i-1.tmp"; done)" ] &&
-    [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] ||
+    [ -f "$dir/converted/quoxel-100-1.tmp" ] && [ -f "$dir/converted/quoxel-12-3x.tmp" ] &&
+    [ -f "$dir/converted/quoxel-100.lock" ] && [ ! -e "$dir/converted/quoxel-400000011.lock" ] ||
     fail "the sweep of temporary copies: $(cat "$work/out"); left: $(ls "$dir/converted")"
 # Leftovers swapped for links just before the sweep (the drop paused at its first mkdir, that of
 # converted) are no temporary copies: they stay, and no line says they were removed. A link at
@@ -535,31 +570,48 @@ ended 1
 ! grep -q '^removed:' "$work/out" || fail "links said to be removed: $(cat "$work/out")"
 [ "$(find "$dir/converted" -type l | wc -l)" -eq 4 ] || fail "the links in converted: $(ls -l "$dir/converted")"
 numbered_line "failed: $dir/a.wav ($dir/converted/quoxel-$pid.lock is a link, where this drop keeps its lock; no copy is made there)"
+# A leftover that another file takes the place of between its check and its removal (the drop
+# paused at its first unlinkat): the other file goes with the name, which nothing can stop, but
+# no line says that a temporary copy was removed.
+rm -rf "$dir/converted" && mkdir "$dir/converted" && echo dead >"$dir/converted/quoxel-400000001-1.tmp"
+(status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL=unlinkat:1:pause QUOXEL_PAUSE="$pause" \
+    "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+within 60 paused || fail "the drop never came to its first unlinkat"
+mv "$dir/converted/quoxel-400000001-1.tmp" "$work/taken" && echo other >"$dir/converted/quoxel-400000001-1.tmp"
+rm "$pause"
+wait
+status=$(cat "$work/status")
+ended 0
+! grep -qi 'removed' "$work/out" || fail "another file said to be a temporary copy removed: $(cat "$work/out")"
 
 # ---- A failure of each file call the conversion makes ----
 # Each call is failed in turn, from the first to the last that a run makes (the fault injector
 # counts them): a run either ends well with exact copies, or names a failure and ends with status
-# 1, naming each folder it could not make by its own path; it never leaves a temporary copy or a
-# lock file, and never changes an original.
+# 1, naming each folder it could not make by its own path, each failure with the error that
+# caused it; it never leaves a temporary copy, a lock file or a descriptor open, and never changes
+# an original.
 dir=$work/faults expect=$work/faults-expect originals=$work/faults-originals
 add_file a.wav 3000 && add_file sub/b.wav 3000
 faulty() {  # CALL N: the run, with the Nth call of CALL failing
     rm -rf "$dir/converted"
     status=0
-    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" QUOXEL_DROP_THREADS=1 \
-        "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
+    timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:$2:EIO" QUOXEL_FAIL_CALLS="$work/calls" \
+        QUOXEL_FAIL_FDS="$work/fds" QUOXEL_DROP_THREADS=1 "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?
 }
-for call in openat read write close mkdirat flock syncfs renameat2; do
+for call in openat read write close mkdirat flock syncfs renameat2 fstat; do
     faulty "$call" 1000000
     ended 0
-    calls=$(cat "$work/calls") failed=0
+    calls=$(cat "$work/calls") failed=0 fds=$(cat "$work/fds")
     [ "$calls" -gt 0 ] || fail "a run makes no call of $call"
     for n in $(seq 1 "$calls"); do
         faulty "$call" "$n"
+        [ "$(cat "$work/fds")" -eq "$fds" ] || fail "$call $n left $(cat "$work/fds") descriptors open, not $fds: $(cat "$work/out")"
         case $status in
         0) copies_exact ./a.wav ./sub/b.wav ;;
         1) echo "$call $n" >"$work/which" && said "failed: " &&
             { ! grep -qF 'the folder converted/:' "$work/out" || fail "$call $n: $(cat "$work/out")"; } &&
+            { ! grep -E '^(\[[0-9]+/[0-9]+\] )?failed: ' "$work/out" | grep -qvF 'Input/output error' ||
+                fail "$call $n: a failure that does not say its error: $(cat "$work/out")"; } &&
             failed=$((failed + 1)) && no_leftovers "$dir" && find "$dir/converted" -type f -name '*.wav' 2>/dev/null |
             while IFS= read -r copy; do cmp -s "$copy" "$expect/${copy#"$dir/converted/"}" || fail "$copy is not whole"; done ;;
         *) fail "$call $n of $calls: status $status: $(cat "$work/out")" ;;
@@ -636,11 +688,12 @@ if command -v script >/dev/null; then
     # The folder given named once, whole; then the progress in one row redrawn in place, never
     # into the window's last column, and a row only for what needs the person, named from the
     # folder given: a failure, a copy made again, a link that leads outside. Files converted or
-    # skipped as expected are counted, not listed; --list lists them, as a pipe gets them.
+    # skipped as expected (a FIFO among them) are counted, not listed; --list lists them, as a pipe
+    # gets them.
     dir="$work/T/Game Sound" expect=$work/T-expect originals=$work/T-originals
     for i in $(seq 100 399); do add_file "voices/v$i.wav" 300; done
     add_file short.wav 2 && add_file cut.wav 3000
-    ln -s "$work/outside/outside.wav" "$dir/out.wav"
+    ln -s "$work/outside/outside.wav" "$dir/out.wav" && mkfifo "$dir/pipe.wav"
     mkdir -p "$dir/converted" && head -c 10 "$expect/cut.wav" >"$dir/converted/cut.wav"
     in_terminal() {  # ARG...: the drop in a terminal (80 columns, as a pty of no size says), its screen in $work/out
         status=0
@@ -655,8 +708,9 @@ if command -v script >/dev/null; then
     said_line "skipped: Game Sound/out.wav (a link that leads outside the folder given)"
     said_line "    Game Sound/short.wav"  # the end, named the same way
     said_line "Copies are in $dir/converted"
-    said_line "301 converted, 1 skipped, 1 failed."
-    ! grep -qE '^\[|converted: Game Sound/voices|\] |^(removed|not entered): ' "$work/out" || fail "rows that need nobody: $(cat "$work/out")"
+    said_line "301 converted, 2 skipped, 1 failed."
+    ! grep -qE '^\[|converted: Game Sound/voices|\] |^(removed|not entered): |pipe\.wav' "$work/out" ||
+        fail "rows that need nobody: $(cat "$work/out")"
     total=$(sed -n 's/^Found \([0-9]*\) WAV files.*/\1/p' "$work/out")
     grep -qE "^[0-9]+/$total files  [0-9]+%" "$work/out" && grep -qxE "$total/$total files  100%.*" "$work/out" ||
         fail "no progress row: $(cat "$work/out")"
@@ -664,11 +718,21 @@ if command -v script >/dev/null; then
         [ "$(printf '%s' "$row" | LC_ALL=C.UTF-8 wc -L)" -le 79 ] || fail "a progress row of $(printf '%s' "$row" | wc -L) columns: $row"
     done
     in_terminal "$dir"  # a second drop: the skipped are counted alone
-    said_line "0 converted, 302 skipped, 1 failed."
+    said_line "0 converted, 303 skipped, 1 failed."
     ! grep -q '^skipped: Game Sound/voices' "$work/out" || fail "skipped files listed: $(cat "$work/out")"
     in_terminal --list "$dir"
     said "] skipped: $dir/voices/v100.wav (already converted: converted/voices/v100.wav exists)"
     ! grep -q 'files  [0-9]*%' "$work/out" || fail "a progress row with --list: $(cat "$work/out")"
+    # A drop that stands still (the fault injector pauses it at its second rename, on one thread)
+    # says in its row how far it has got: none of its files ended, the bytes of those read so far.
+    rm -rf "$dir/converted" "$work/screen"
+    (timeout -k 5 60 script -qec "env LD_PRELOAD='$preload' QUOXEL_FAIL=renameat2:2:pause QUOXEL_PAUSE='$pause' \
+        QUOXEL_DROP_THREADS=1 '$drop_program' '$dir'" /dev/null </dev/null >"$work/screen" 2>&1 || true) &
+    within 60 paused || fail "the drop never came to its second rename"
+    so_far() { tr '\r' '\n' <"$work/screen" | grep -qE "^0/$total files  0%  [1-9]"; }
+    within 60 so_far || fail "no row of how far it has got: $(tr '\r' '\n' <"$work/screen")"
+    rm "$pause"
+    wait
 else
     echo "drop-linux-test: no script(1), so the wait and the rows in a terminal are not tested"
 fi

@@ -151,7 +151,8 @@ copies_exact ./free.wav
 # A folder below converted that is a link, to a folder of the tree or outside it, is never
 # entered: no copy replaces an original or lands outside. A converted below the top that is a
 # link is never swept. A link at a copy's name stays, whether or not its file's size is the
-# original's. Nothing outside the tree changes.
+# original's, and so does one named as a dead drop's leftover or lock, in the folder of copies or
+# in one below the top, which no line says is removed. Nothing outside the tree changes.
 dir=$work/U expect=$work/U-expect originals=$work/U-originals outside=$work/U-outside
 add_file sub/b.wav 3000 && add_file other/b.wav 20 && add_file far/c.wav 3000 && add_file a.wav 3000 &&
     add_file same.wav 3000 && add_file deep/d.wav 3000
@@ -161,9 +162,14 @@ head -c 100 /dev/urandom >"$outside/a.wav" && head -c 3000 /dev/urandom >"$outsi
 ln -s "$outside/a.wav" "$dir/converted/a.wav" && ln -s "$outside/same.wav" "$dir/converted/same.wav"
 echo theirs >"$outside/theirs/quoxel-4000000000-1.tmp" && echo theirs >"$outside/theirs/quoxel-4000000000.lock"
 ln -s "$outside/theirs" "$dir/deep/converted"
+mkdir -p "$dir/far/converted"
+ln -s "$outside/theirs/quoxel-4000000000-1.tmp" "$dir/converted/quoxel-4000000005-1.tmp"
+ln -s "$outside/theirs/quoxel-4000000000.lock" "$dir/converted/quoxel-4000000005.lock"
+ln -s "$outside/theirs/quoxel-4000000000-1.tmp" "$dir/far/converted/quoxel-4000000005-2.tmp"
 (cd "$outside" && find . -type f -exec md5sum {} + | sort) >"$work/U.before"
 drop "$(p "$dir")"
 ended 1
+! grep -q '^removed: ' "$work/out" || fail "a link said to be removed: $(cat "$work/out")"
 numbered_line "failed: $(p "$dir/sub/b.wav") ($(in_copies sub) is a link, not a folder)"
 numbered_line "failed: $(p "$dir/far/c.wav") ($(in_copies far) is a link, not a folder)"
 for f in a same; do numbered_line "failed: $(p "$dir/$f.wav") ($(in_copies $f.wav) is a link, not a converted copy; it stays as it is)"; done
@@ -171,7 +177,10 @@ said_line "not entered: $(p "$dir/deep/converted") (a folder link)"
 (cd "$outside" && find . -type f -exec md5sum {} + | sort) | cmp -s - "$work/U.before" || fail "what is outside the tree changed"
 [ "$(readlink "$dir/converted/a.wav")" = "$outside/a.wav" ] && [ "$(readlink "$dir/converted/sub")" = ../other ] ||
     fail "a link in converted was replaced: $(ls -l "$dir/converted")"
-rm "$dir/converted/sub" "$dir/converted/far" "$dir/converted/a.wav" "$dir/converted/same.wav"
+[ -L "$dir/converted/quoxel-4000000005-1.tmp" ] && [ -L "$dir/converted/quoxel-4000000005.lock" ] &&
+    [ -L "$dir/far/converted/quoxel-4000000005-2.tmp" ] || fail "a link in converted went: $(ls -l "$dir/converted")"
+rm "$dir/converted/sub" "$dir/converted/far" "$dir/converted/a.wav" "$dir/converted/same.wav" \
+    "$dir/converted/quoxel-4000000005-1.tmp" "$dir/converted/quoxel-4000000005.lock" "$dir/far/converted/quoxel-4000000005-2.tmp"
 copies_exact ./deep/d.wav ./other/b.wav
 # A leftover temporary copy that cannot be removed (an immutable file: Wine removes a file once
 # it is closed, and says nothing when that fails) is said to stay, never said to be removed.

@@ -2,11 +2,13 @@
 // a failure at each step of a copy, and a drop stopped in the middle.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -380,6 +382,19 @@ TEST(DropCore, ALeaseTellsAFileThatIsBeingWritten) {
     ASSERT_EQ(stat(dir.path("c.wav").c_str(), &c), 0);
     EXPECT_EQ(a.st_mtim.tv_sec, c.st_mtim.tv_sec);
     EXPECT_EQ(a.st_mtim.tv_nsec, c.st_mtim.tv_nsec);
+}
+
+// What a process may still open: its soft limit less the descriptors it has open, which decides
+// how many threads a drop runs.
+TEST(DropCore, TheDescriptorsLeftAreTheLimitLessThoseOpen) {
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit lower = before;
+    lower.rlim_cur = std::min<rlim_t>(before.rlim_max, 100);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lower), 0);
+    std::size_t const open = open_descriptors() - 1;  // less the listing's own
+    EXPECT_EQ(drop::descriptors_left(), lower.rlim_cur - open);
+    setrlimit(RLIMIT_NOFILE, &before);
 }
 
 // Every job runs once and is reported once, one job a task or several, also when the jobs end

@@ -242,6 +242,7 @@ TEST(DropPaths, APathTooWideIsElidedInTheMiddle) {
 TEST(DropPaths, TheProgressRowFitsItsWindow) {
     Progress const under_way{1234, 10000, 45600000, 4.0};  // 308.5 files a second, 28 s left
     Progress const started{0, 300, 0, 0.1};
+    Progress const seconds_left{4, 11, 1000, 4.0}, hours_left{1, 1001, 0, 3.723};  // 7 s left; 1 h 2 min 3 s
     struct Case {
         Progress progress;
         std::size_t width;
@@ -259,6 +260,8 @@ TEST(DropPaths, TheProgressRowFitsItsWindow) {
              Case{under_way, 17, "1234/10000 files", 0},
              Case{under_way, 12, "123\u20260 files", 0},  // the files alone, elided
              Case{started, 80, "0/300 files  0%  0 B", 80 - 1 - 20 - 2},  // no speed nor time left so soon
+             Case{seconds_left, 80, "4/11 files  36%  1.00 kB  250 B/s  0:07 left", 80 - 1 - 44 - 2},
+             Case{hours_left, 80, "1/1001 files  0%  0 B  0 B/s  1:02:03 left", 80 - 1 - 42 - 2},
          }) {
         Row const row = progress_row(c.progress, c.width);
         EXPECT_EQ(row.words, c.words) << c.width;
@@ -661,7 +664,9 @@ TEST(DropMenu, AddingTwiceChangesNothingAndTakingAwayLeavesTheUsersOwn) {
     EXPECT_EQ(places.values, values);
     EXPECT_FALSE(places.link);
     EXPECT_EQ(menu_now(places, program).is, MenuNow::Is::none);
+    places.notified = false;
     EXPECT_FALSE(remove_menu(places).changed);
+    EXPECT_FALSE(places.notified);  // nothing for Explorer to show anew
 
     // With nothing of the user's, nothing at all is left.
     FakePlaces empty;

@@ -15,10 +15,10 @@
 //
 // CALL is open, fcntl, signal, fopen, setvbuf, fseeko, ftello, fread, fwrite or fclose, the calls
 // of the tool; or openat, read, write, close, mkdirat, flock, renameat2, renameat, linkat,
-// unlinkat, fdatasync, fsync or syncfs, the calls that the drop program makes on files in the
-// folders it holds (and mkdir, link, rename). The names that 64-bit file offsets give some of them
+// unlinkat, fdatasync, fsync, syncfs or fstat, the calls that the drop program makes on files in
+// the folders it holds (and mkdir, link, rename). The names that 64-bit file offsets give some of them
 // (fopen64, fseeko64, openat64, ...) and the fortified __fread_chk, __open_2 and __openat_2 count
-// as the plain name. A failing
+// as the plain name, and so do __fxstat and __fxstat64 as fstat. A failing
 // call does nothing and returns the function's failure value, except fclose and close, which close first,
 // as a failed close does. Every other call goes to the C library unchanged. Calls are counted
 // across threads. When QUOXEL_FAIL_CALLS names a file, the number of calls of CALL that the
@@ -58,7 +58,7 @@ Fault fault;
 constexpr const char* calls[] = {"open",    "fcntl",     "signal",   "fopen",  "setvbuf",   "fseeko", "ftello",
                                  "fread",   "fwrite",    "fclose",   "read",   "write",     "close",  "mkdir",
                                  "flock",   "renameat2", "link",     "rename", "openat",    "mkdirat", "renameat",
-                                 "linkat",  "unlinkat",  "fdatasync", "fsync", "syncfs"};
+                                 "linkat",  "unlinkat",  "fdatasync", "fsync", "syncfs",   "fstat"};
 
 // The errno values a test may ask for, by name.
 struct ErrorName {
@@ -356,5 +356,18 @@ int unlinkat(int folder, const char* path, int flags) noexcept {
 int fdatasync(int fd) { return fails("fdatasync") ? -1 : next<int(int)>("fdatasync")(fd); }
 int fsync(int fd) { return fails("fsync") ? -1 : next<int(int)>("fsync")(fd); }
 int syncfs(int fd) noexcept { return fails("syncfs") ? -1 : next<int(int)>("syncfs")(fd); }
+int fstat(int fd, struct stat* status) noexcept {
+    return fails("fstat") ? -1 : next<int(int, struct stat*)>("fstat")(fd, status);
+}
+int fstat64(int fd, struct stat64* status) noexcept {
+    return fails("fstat") ? -1 : next<int(int, struct stat64*)>("fstat64")(fd, status);
+}
+// glibc's older entry points of fstat, which ThreadSanitizer's own fstat calls.
+int __fxstat(int version, int fd, struct stat* status) {
+    return fails("fstat") ? -1 : next<int(int, int, struct stat*)>("__fxstat")(version, fd, status);
+}
+int __fxstat64(int version, int fd, struct stat64* status) {
+    return fails("fstat") ? -1 : next<int(int, int, struct stat64*)>("__fxstat64")(version, fd, status);
+}
 
 }  // extern "C"
