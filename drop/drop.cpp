@@ -125,14 +125,17 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
         work.notes.begin(), work.notes.end(), [](const Note& note) { return note.verdict != Note::Verdict::not_entered; }));
     std::size_t const not_wav = static_cast<std::size_t>(
         std::count_if(work.jobs.begin(), work.jobs.end(), [](const Job& job) { return !is_wav(PathView(job.name)); }));
-    // In a window, each folder given is named once, whole, and every path below it from its name.
+    // In a window, each folder given is named once, its path elided to fit the row if it must, and
+    // every path below it from its name.
     if (window()) {
         std::size_t named = 0;
         for (const Top& top : work.tops) {
             if (!top.given || named++ == folders_named) continue;
             Path const name = readable(brief_path(top, {})), whole = readable(top.folder.path);
             Path const words = text(converting_in(""));
-            std::size_t const around = columns(PathView(words)) + columns(PathView(name)) + 3;
+            // " (", ")" and the window's last column, left free as every row leaves it: a console
+            // that wraps there would put a blank row under a row that fills it.
+            std::size_t const around = columns(PathView(words)) + columns(PathView(name)) + 4;
             say(words + name + text(" (") +
                 elided(PathView(whole), window_columns() > around + 12 ? window_columns() - around : 12) + text(")"));
         }

@@ -95,7 +95,8 @@ chmod 600 "$dir/c.wav"
 sockets=no
 if command -v python3 >/dev/null; then
     add_file g.wav 3000
-    python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$dir/converted/g.wav" && sockets=yes
+    # Bound by its name in the folder: a socket's whole path has room for about 100 bytes.
+    (cd "$dir/converted" && python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind("g.wav")') && sockets=yes
 fi
 drop "$dir"
 ended 1
@@ -103,7 +104,7 @@ if [ "$sockets" = yes ]; then
     numbered_line "failed: $dir/g.wav (converted/g.wav is a socket, not a converted copy; it stays as it is)"
     [ -S "$dir/converted/g.wav" ] || fail "the socket at a copy's name changed"
 else
-    echo "drop-linux-test: no python3 to make a socket, so a socket at a copy's name is not tried"
+    echo "drop-linux-test: python3 could not make a socket, so a socket at a copy's name is not tried"
 fi
 numbered_line "failed: $dir/sub/x.wav (converted/sub is a link, not a folder)"
 for f in a b; do numbered_line "failed: $dir/$f.wav (converted/$f.wav is a link, not a converted copy; it stays as it is)"; done
@@ -685,7 +686,7 @@ if command -v script >/dev/null; then
     ! grep -q 'Press Enter' "$work/out" || fail "waited without --wait"
 
     # ---- What a person sees in a terminal ----
-    # The folder given named once, whole; then the progress in one row redrawn in place, never
+    # The folder given named once; then the progress in one row redrawn in place, never
     # into the window's last column, and a row only for what needs the person, named from the
     # folder given: a failure, a copy made again, a link that leads outside. Files converted or
     # skipped as expected (a FIFO among them) are counted, not listed; --list lists them, as a pipe
@@ -702,7 +703,15 @@ if command -v script >/dev/null; then
     }
     in_terminal "$dir"
     ended 1
-    head -n 1 "$work/out" | grep -qxF "Converting the WAV files in Game Sound ($dir)" || fail "the folder given: $(cat "$work/out")"
+    # The folder's path is whole when the row has room, else its start and end around a "…" (a
+    # build tree's deep folder does not fit), never past the window's last column.
+    first=$(head -n 1 "$work/out") path=${first#"Converting the WAV files in Game Sound ("} path=${path%")"}
+    case $path in
+        "$dir") ;;
+        *…*) case $dir in "${path%%…*}"*"${path#*…}") ;; *) fail "the folder given, elided: $first" ;; esac ;;
+        *) fail "the folder given: $(cat "$work/out")" ;;
+    esac
+    [ "$first" != "$path" ] && [ "$(printf '%s' "$first" | LC_ALL=C.UTF-8 wc -L)" -le 79 ] || fail "the folder given: $first"
     said_line "failed: Game Sound/short.wav (shorter than 4 bytes, so there is nothing to convert)"
     said_line "converted: Game Sound/cut.wav (its copy was 10 of 3,000 bytes; made again)"
     said_line "skipped: Game Sound/out.wav (a link that leads outside the folder given)"
