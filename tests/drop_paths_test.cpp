@@ -160,6 +160,7 @@ TEST(DropPaths, TextsForUsers) {
     EXPECT_EQ(recap_heading(1, 1), "1 failed:");
     EXPECT_EQ(recap_heading(40, 1), "40 failed:");
     EXPECT_EQ(recap_heading(40, 3), "40 failed, for 3 reasons:");
+    EXPECT_EQ(other_causes(5), "for 5 more reasons, each said in its line above");
     EXPECT_EQ(removed_words(1), "Removed 1 temporary copy left by a drop that was closed or stopped.");
     EXPECT_EQ(removed_words(2), "Removed 2 temporary copies left by a drop that was closed or stopped.");
 
@@ -243,6 +244,7 @@ TEST(DropPaths, TheProgressRowFitsItsWindow) {
     Progress const under_way{1234, 10000, 45600000, 4.0};  // 308.5 files a second, 28 s left
     Progress const started{0, 300, 0, 0.1};
     Progress const seconds_left{4, 11, 1000, 4.0}, hours_left{1, 1001, 0, 3.723};  // 7 s left; 1 h 2 min 3 s
+    Progress const half_a_day_left{1, 1001, 0, 43.2};                                 // 12 h
     struct Case {
         Progress progress;
         std::size_t width;
@@ -262,6 +264,7 @@ TEST(DropPaths, TheProgressRowFitsItsWindow) {
              Case{started, 80, "0/300 files  0%  0 B", 80 - 1 - 20 - 2},  // no speed nor time left so soon
              Case{seconds_left, 80, "4/11 files  36%  1.00 kB  250 B/s  0:07 left", 80 - 1 - 44 - 2},
              Case{hours_left, 80, "1/1001 files  0%  0 B  0 B/s  1:02:03 left", 80 - 1 - 42 - 2},
+             Case{half_a_day_left, 80, "1/1001 files  0%  0 B  0 B/s  12:00:00 left", 80 - 1 - 43 - 2},
          }) {
         Row const row = progress_row(c.progress, c.width);
         EXPECT_EQ(row.words, c.words) << c.width;
@@ -337,6 +340,7 @@ TEST(DropPaths, NamesOrderLetterCaseAside) {
              Case{"a.wav", "B.wav", -1}, Case{"a", "a.wav", -1}, Case{"z.wav", "\xC3\xA9.wav", -1},
              Case{"\xE9.wav", "\xC3\xA9.wav", 1},  // a byte that starts no character, after them all
              Case{"\xC3.wav", "\xC3\xA9.wav", 1}, Case{"\xED\xA0\x80", "\xF4\x8F\xBF\xBF", 1},
+             Case{"\xED\xBF\xBF", "\xF4\x8F\xBF\xBF", 1},  // the last surrogate, as the first
          }) {
         EXPECT_EQ(compare_ignoring_case(std::string_view(c.a), std::string_view(c.b)), c.order) << c.a << " " << c.b;
         EXPECT_EQ(compare_ignoring_case(std::string_view(c.b), std::string_view(c.a)), -c.order) << c.b << " " << c.a;
