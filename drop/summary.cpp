@@ -82,6 +82,7 @@ std::string recap_heading(std::size_t failed, std::size_t causes) {
 std::string times(std::size_t count) { return "  " + std::to_string(count) + " \u00D7 "; }
 
 std::string other_causes(std::size_t causes) {
+    if (causes == 1) return "for 1 more reason, said in its line above";
     return "for " + std::to_string(causes) + " more reasons, each said in its line above";
 }
 

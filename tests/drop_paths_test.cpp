@@ -161,6 +161,7 @@ TEST(DropPaths, TextsForUsers) {
     EXPECT_EQ(recap_heading(40, 1), "40 failed:");
     EXPECT_EQ(recap_heading(40, 3), "40 failed, for 3 reasons:");
     EXPECT_EQ(other_causes(5), "for 5 more reasons, each said in its line above");
+    EXPECT_EQ(other_causes(1), "for 1 more reason, said in its line above");
     EXPECT_EQ(removed_words(1), "Removed 1 temporary copy left by a drop that was closed or stopped.");
     EXPECT_EQ(removed_words(2), "Removed 2 temporary copies left by a drop that was closed or stopped.");
 
