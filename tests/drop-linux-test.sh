@@ -226,6 +226,36 @@ for round in 1 2 3; do
     raced "$dir/converted/d1" "$dir/c1" "$dir/converted/d4" "$dir/c4" "$dir/converted/d6" "$dir/c6"
     raced locked "$dir/converted" "$dir/cc"
 done
+# The same swaps at a moment made sure by a pause: "converted", a folder when the walk found it,
+# made a link to a folder outside before the drop opens it (at its first mkdirat, that of
+# converted), gets no copy through the link; a folder of originals made another folder before
+# its files are converted (at the lock) fails as changed, and nothing for it is looked for in
+# converted, where a file stands in the way of its copies' folder.
+dir=$work/S expect=$work/S-expect originals=$work/S-originals outside=$work/S-outside
+add_file a.wav 3000 && add_file sub/b.wav 3000
+mkdir -p "$dir/converted" "$outside"
+paused_at() {  # CALL ACTION: the drop, paused just before its first CALL while ACTION runs
+    rm -f "$pause"
+    (status=0 && timeout -k 5 60 env LD_PRELOAD="$preload" QUOXEL_FAIL="$1:1:pause" QUOXEL_PAUSE="$pause" \
+        "$drop_program" "$dir" </dev/null >"$work/out" 2>&1 || status=$?; echo "$status" >"$work/status") &
+    within 60 paused || fail "the drop never came to its first $1"
+    $2
+    rm "$pause"
+    wait
+    status=$(cat "$work/status")
+}
+linked() { rmdir "$dir/converted" && ln -s "$outside" "$dir/converted"; }
+paused_at mkdirat linked
+ended 1
+numbered_line "failed: $dir/a.wav ($dir/converted is a link, not a folder)"
+[ -z "$(ls -A "$outside")" ] || fail "copies made through a link swapped for converted: $(ls "$outside")"
+another() { mv "$dir/sub" "$work/S-sub" && mkdir "$dir/sub" && mv "$work/S-sub/b.wav" "$dir/sub"; }
+rm "$dir/converted" && mkdir "$dir/converted" && : >"$dir/converted/sub"
+paused_at flock another
+ended 1
+numbered_line "failed: $dir/sub/b.wav (the folder $dir/sub changed during the drop: it is another folder now)"
+rm "$dir/converted/sub" && copies_exact ./a.wav
+no_leftovers "$dir"
 
 # ---- Links: followed only where they lead beneath the folder given ----
 # A link to a file is converted where it leads beneath the folder given, wherever the link is
