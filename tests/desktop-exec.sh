@@ -1,18 +1,12 @@
 # Sourced by the tests of the desktop entry and the service menu: their Exec lines run as a
 # desktop runs them.
 
-# exec_words FILE GROUP: the words of the Exec key in the group [GROUP] of the desktop file FILE,
-# one a line, as the desktop entry format reads them: first the escapes of a string value (\s \n
-# \t \r \\), then the words, split at spaces, where a word in double quotes keeps its spaces and a
-# backslash there takes the next character as it is; %% is a %, there too, since every literal %
-# is escaped so, and other field codes (%F) are left for the caller.
-exec_words() {
-    awk -v group="[$2]" '
+# key_value FILE GROUP KEY: the value of KEY in [GROUP] of FILE, its escapes replaced.
+key_value() {
+    awk -v group="[$2]" -v key="$3=" '
         /^\[/ { in_group = ($0 == group); next }
-        in_group && /^Exec=/ { value = substr($0, 6); found = 1; exit }
-        END {
-            if (!found) exit 1
-            s = ""
+        in_group && index($0, key) == 1 {
+            value = substr($0, length(key) + 1); s = ""
             for (i = 1; i <= length(value); i++) {
                 c = substr(value, i, 1)
                 if (c == "\\") {
@@ -21,6 +15,21 @@ exec_words() {
                 }
                 s = s c
             }
+            print s; found = 1; exit
+        }
+        END { exit !found }' "$1"
+}
+
+# exec_words FILE GROUP: the words of the Exec key in the group [GROUP] of the desktop file FILE,
+# one a line, as the desktop entry format reads them: first the escapes of a string value
+# (key_value), then the words, split at spaces, where a word in double quotes keeps its spaces and
+# a backslash there takes the next character as it is; %% is a %, there too, since every literal
+# % is escaped so, and other field codes (%F) are left for the caller.
+exec_words() {
+    value=$(key_value "$1" "$2" Exec) || return 1
+    exec_value=$value awk '
+        BEGIN {
+            s = ENVIRON["exec_value"]
             word = ""; have = 0; quoted = 0
             for (i = 1; i <= length(s); i++) {
                 c = substr(s, i, 1)
@@ -41,7 +50,7 @@ exec_words() {
             }
             if (quoted) exit 1
             if (have) print word
-        }' "$1"
+        }'
 }
 
 # run_exec FILE GROUP PATH...: runs the Exec line of [GROUP] in FILE with %F replaced by the
@@ -78,25 +87,6 @@ run_exec() {
 # first path. Thunar fills its command likewise and runs it by sh -c in the folder of the first
 # path. GNOME Files runs its script in the folder on view (here that of the first path), with the
 # names of what is in that folder relative to it.
-
-# key_value FILE GROUP KEY: the value of KEY in [GROUP] of FILE, its escapes replaced.
-key_value() {
-    awk -v group="[$2]" -v key="$3=" '
-        /^\[/ { in_group = ($0 == group); next }
-        in_group && index($0, key) == 1 {
-            value = substr($0, length(key) + 1); s = ""
-            for (i = 1; i <= length(value); i++) {
-                c = substr(value, i, 1)
-                if (c == "\\") {
-                    c = substr(value, ++i, 1)
-                    c = c == "s" ? " " : c == "n" ? "\n" : c == "t" ? "\t" : c == "r" ? "\r" : c
-                }
-                s = s c
-            }
-            print s; found = 1; exit
-        }
-        END { exit !found }' "$1"
-}
 
 # fill_paths COMMAND PATH...: COMMAND with %% as % and %F as the PATHs, each in single quotes.
 fill_paths() {
