@@ -118,24 +118,29 @@ MenuNow menu_now(MenuPlaces& places, std::wstring_view program) {
     return now;
 }
 
+namespace {
+
+// Whether a step of a change failed: it keeps the step's error, and where it was.
+bool failed(MenuChange& change, Error error, std::wstring_view place, std::wstring_view name) {
+    change.error = error;
+    if (error != 0) change.failed_at = std::wstring(place) + std::wstring(name);
+    return error != 0;
+}
+
+constexpr std::wstring_view in_registry = L"HKEY_CURRENT_USER\\", in_send_to = L"Send to: ";
+
+}  // namespace
+
 MenuChange add_menu(MenuPlaces& places, std::wstring_view program) {
     MenuChange change;
     for (const MenuValue& value : menu_values(program)) {
         if (places.value(value.key, value.name) == value.text) continue;
-        change.error = places.set_value(value.key, value.name, value.text);
-        if (change.error != 0) {
-            change.failed_at = L"HKEY_CURRENT_USER\\" + value.key;
-            return change;
-        }
+        if (failed(change, places.set_value(value.key, value.name, value.text), in_registry, value.key)) return change;
         change.changed = true;
     }
     std::wstring const name = menu_shortcut();
     if (places.shortcut(name) != program) {
-        change.error = places.make_shortcut(name, std::wstring(program));
-        if (change.error != 0) {
-            change.failed_at = L"Send to: " + name;
-            return change;
-        }
+        if (failed(change, places.make_shortcut(name, std::wstring(program)), in_send_to, name)) return change;
         change.changed = true;
     }
     if (change.changed) places.menus_changed();
@@ -147,27 +152,15 @@ MenuChange remove_menu(MenuPlaces& places) {
     // The values and keys are the same whatever program the entries name.
     for (const MenuValue& value : menu_values(L"")) {
         bool const there = places.value(value.key, value.name).has_value();
-        change.error = places.remove_value(value.key, value.name);
-        if (change.error != 0) {
-            change.failed_at = L"HKEY_CURRENT_USER\\" + value.key;
-            return change;
-        }
+        if (failed(change, places.remove_value(value.key, value.name), in_registry, value.key)) return change;
         change.changed = change.changed || there;
     }
     for (const std::wstring& key : menu_keys()) {
-        change.error = places.remove_key_if_empty(key);
-        if (change.error != 0) {
-            change.failed_at = L"HKEY_CURRENT_USER\\" + key;
-            return change;
-        }
+        if (failed(change, places.remove_key_if_empty(key), in_registry, key)) return change;
     }
     std::wstring const name = menu_shortcut();
     if (places.shortcut(name)) {
-        change.error = places.remove_shortcut(name);
-        if (change.error != 0) {
-            change.failed_at = L"Send to: " + name;
-            return change;
-        }
+        if (failed(change, places.remove_shortcut(name), in_send_to, name)) return change;
         change.changed = true;
     }
     if (change.changed) places.menus_changed();
