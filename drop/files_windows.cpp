@@ -299,11 +299,13 @@ Error identity_of(const Folder& folder, Identity& identity, std::uint32_t* mode)
 // Where the folder really is, so that a file opened in it that is really elsewhere is told.
 void ask_file_system(Folder& folder) { folder.real = final_path_of(handle_of(folder.handle)); }
 
-// Whether nothing at all holds `name` in `folder`, asked by opening the name itself, which costs
-// one call (a listing takes a handle of its own, and under Wine three calls to its server; asked
-// without a handle, relative to a folder, Wine 8 said that files there were missing). Anything else, even an
-// error, is left to the listing. Nothing there is the common case, and the copy then takes its
-// name only where it is still free, so that what appears meanwhile is never replaced.
+namespace {
+
+// Whether nothing at all holds `name` in `folder`, asked by opening the name: one call, where a
+// listing takes a handle of its own (three calls to Wine's server). Wine 8 answers the cheaper
+// NtQueryAttributesFile, relative to a folder's handle, with "missing" for files that are there.
+// Anything else, even an error, is left to the listing. Nothing there is the common case, and the
+// copy then takes its name only while it is still free, so nothing that appears is replaced.
 bool nothing_at(const Folder& folder, const Path& name) {
     HANDLE opened = INVALID_HANDLE_VALUE;
     Error const error = open_in(folder, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -311,6 +313,8 @@ bool nothing_at(const Folder& folder, const Path& name) {
     if (error == 0) CloseHandle(opened);
     return error == ERROR_FILE_NOT_FOUND;
 }
+
+}  // namespace
 
 // As the folder's listing shows it: a handle opened on a link may show what it leads to.
 Error find(const Folder& folder, const Path& name, Found& found) {
