@@ -129,8 +129,7 @@ void end(Session& session, const Job& job, Ended& ended) {
     }
     session.progress = progress;
     session.at_work = readable(brief_path(session.work.tops[source.top], source.relative));
-    std::uint32_t const top = source_of(session.work, job).top;
-    if (ended.has_copy) session.received[top] = true;
+    if (ended.has_copy) session.received[source.top] = true;
     for (Made& folder : ended.made) session.made.push_back(std::move(folder));
 }
 
@@ -259,68 +258,67 @@ void hold(Run& run, const Job& job) {
         run.cause = copies.cause;
         return;
     }
-    std::vector<std::uint32_t> modes;
+    // The folder given holds the jobs of its own files, and its folder of copies their copies.
     if (source.relative.empty()) {
         run.original = top.folder;
-    } else {
-        Path const shown = readable(join(top.folder.path, source.relative));
-        Below below = open_below(top.folder, source.relative, run.original, nullptr, &modes);
-        Identity identity;
-        if (below.error == 0) {
-            run.own_original = true;
-            below = {identity_of(run.original, identity), source.relative.size(), false, std::nullopt};
-        }
-        if (below.error != 0) {
-            // Found as a folder, or not found at all, or opened but not asked what it is: the
-            // system's text says why it cannot be opened.
-            Path const at = readable(join(top.folder.path, PathView(source.relative).substr(0, below.end)));
-            bool const opening = !below.found || *below.found == Found::Kind::folder;
-            run.problem = opening ? text("cannot open the folder ") + at + text(": ") + system_text(below.error)
-                          : *below.found == Found::Kind::missing
-                              ? text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is gone")
-                              : text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is ") +
-                                    text(kind_words(*below.found)) + text(" now");
-            run.cause = opening ? text("cannot open its folder: ") + system_text(below.error)
-                                : text("its folder changed during the drop");
-            return;
-        }
-        if (identity != source.identity) {
-            run.problem = text("the folder ") + shown + text(" changed during the drop: it is another folder now");
-            run.cause = text("its folder changed during the drop");
-            return;
-        }
-        ask_file_system(run.original);
-    }
-    if (source.relative.empty()) {
         run.mirrors.push_back(copies.folder);
         run.own_mirror.push_back(false);
         return;
     }
+    std::vector<std::uint32_t> modes;
+    Path const shown = readable(join(top.folder.path, source.relative));
+    Below below = open_below(top.folder, source.relative, run.original, nullptr, &modes);
+    Identity identity;
+    if (below.error == 0) {
+        run.own_original = true;
+        below = {identity_of(run.original, identity), source.relative.size(), false, std::nullopt};
+    }
+    if (below.error != 0) {
+        // Found as a folder, or not found at all, or opened but not asked what it is: the
+        // system's text says why it cannot be opened.
+        Path const at = readable(join(top.folder.path, PathView(source.relative).substr(0, below.end)));
+        bool const opening = !below.found || *below.found == Found::Kind::folder;
+        run.problem = opening ? text("cannot open the folder ") + at + text(": ") + system_text(below.error)
+                      : *below.found == Found::Kind::missing
+                          ? text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is gone")
+                          : text("the folder ") + shown + text(" changed during the drop: ") + at + text(" is ") +
+                                text(kind_words(*below.found)) + text(" now");
+        run.cause = opening ? text("cannot open its folder: ") + system_text(below.error)
+                            : text("its folder changed during the drop");
+        return;
+    }
+    if (identity != source.identity) {
+        run.problem = text("the folder ") + shown + text(" changed during the drop: it is another folder now");
+        run.cause = text("its folder changed during the drop");
+        return;
+    }
+    ask_file_system(run.original);
     Folder mirror;
     std::vector<Path> made;
-    Below const below = open_below(copies.folder, source.relative, mirror, &made, &modes);
+    Below const opened = open_below(copies.folder, source.relative, mirror, &made, &modes);
     for (Path& relative : made) {
         std::size_t const depth = static_cast<std::size_t>(
             std::count(relative.begin(), relative.end(), separator<Path::value_type>));
         run.made.push_back({source.top, std::move(relative), depth < modes.size() ? modes[depth] : 0777U});
     }
-    if (below.error != 0) {
-        Ended const not_one = not_a_folder(shown_in_copies(PathView(source.relative).substr(0, below.end)), below);
+    if (opened.error != 0) {
+        Ended const not_one = not_a_folder(shown_in_copies(PathView(source.relative).substr(0, opened.end)), opened);
         run.problem = not_one.why;
         run.cause = not_one.cause;
         return;
     }
     // A folder of copies is never a folder of the tree: on Windows a link that its listing did
     // not show could lead one there, and its copies would stand among the originals.
-    Identity identity;
-    if (Error const error = identity_of(mirror, identity)) {
+    Identity mirror_identity;
+    if (Error const error = identity_of(mirror, mirror_identity)) {
         close_folder(mirror);
         Ended const not_one = not_a_folder(shown_in_copies(source.relative), Below{error, 0, false, std::nullopt});
         run.problem = not_one.why;
         run.cause = not_one.cause;
         return;
     }
-    if (identity == top.identity || std::binary_search(run.session.tree.begin(), run.session.tree.end(), identity, before)) {
+    if (mirror_identity == top.identity ||
+        std::binary_search(run.session.tree.begin(), run.session.tree.end(), mirror_identity, before)) {
         close_folder(mirror);
         run.problem = shown_in_copies(source.relative) + text(" leads to a folder of the originals; no copy is made there");
         run.cause = text("converted leads to a folder of the originals; no copy is made there");

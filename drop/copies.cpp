@@ -121,7 +121,7 @@ Copies make_ready(const Top& top, std::uint32_t process, std::size_t& removed) {
     Copies copies = open_copies(top, true);
     copies.ready = true;
     if (!copies.problem.empty()) return copies;
-    Path const shown = readable(join(top.folder.path, text("converted")));
+    Path const folder = join(top.folder.path, text("converted")), shown = readable(folder);
     removed += sweep(copies.folder);
     copies.lock = lock_folder(copies.folder, process);
     Path const lock = lock_name<Path::value_type>(process);
@@ -145,7 +145,7 @@ Copies make_ready(const Top& top, std::uint32_t process, std::size_t& removed) {
         // A name taken by what no drop makes there, a link or a folder: said as what it is.
         if (system_files().exists(copies.lock.error) && find(copies.folder, lock, taken) == 0 &&
             taken.kind != Found::Kind::missing && taken.kind != Found::Kind::file) {
-            problem(copies, readable(join(join(top.folder.path, text("converted")), lock)) + text(" is ") +
+            problem(copies, readable(join(folder, lock)) + text(" is ") +
                                 text(kind_words(taken.kind)) + text(", where this drop keeps its lock; no copy is made there"),
                     text("converted holds ") + text(kind_words(taken.kind)) +
                         text(" where a drop keeps its lock; no copy is made there"));
@@ -154,7 +154,7 @@ Copies make_ready(const Top& top, std::uint32_t process, std::size_t& removed) {
         problem(copies, text("cannot write in ") + shown + because, text("cannot write in converted") + because);
         break;
     case Lock::Failed::hold:
-        problem(copies, text("cannot lock ") + readable(join(join(top.folder.path, text("converted")), lock)) + because,
+        problem(copies, text("cannot lock ") + readable(join(folder, lock)) + because,
                 text("cannot lock converted") + because);
         break;
     }
