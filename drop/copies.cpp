@@ -195,7 +195,7 @@ void end_copies(const Work& work, std::vector<Copies>& copies, std::vector<Made>
     std::uint32_t chain_top = UINT32_MAX;
     for (const Made& folder : made) {
         if (!by_us(folder.top)) continue;
-        if (folder.top != chain_top) chain.emplace(std::min<std::size_t>(descriptors_left() / 4, 1024));
+        if (folder.top != chain_top) chain.emplace();
         chain_top = folder.top;
         PathView const relative = folder.relative, above = parent(relative);
         Folder in;

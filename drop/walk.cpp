@@ -22,6 +22,17 @@ Note& note(Work& work, Note::Verdict verdict, Path shown, Path why, Path cause =
     return work.notes.back();
 }
 
+// Marks the folder `name` in `folder` as one of copies, whose files are never originals: false
+// where it cannot be opened.
+bool mark_copies(Work& work, const Folder& folder, const Path& name, bool follow) {
+    Folder held;
+    if (open_folder(folder, name, follow, held) != 0) return false;
+    Identity identity;
+    if (identity_of(held, identity) == 0) work.copies.push_back(identity);
+    close_folder(held);
+    return true;
+}
+
 // What a file that is neither a folder nor a regular file is, for its line; empty for those.
 std::string_view other_kind(Entry::Type type) {
     switch (type) {
@@ -55,12 +66,7 @@ std::uint32_t top_of(Work& work, Folder& folder) {
     bool const found = find(folder, converted, copies) == 0;
     bool const by_link = found && copies.kind == Found::Kind::link;
     // Whatever it leads to holds copies, never originals, even where it may not be used.
-    if (Folder held; (by_link || (found && copies.kind == Found::Kind::folder)) &&
-                     open_folder(folder, converted, by_link, held) == 0) {
-        Identity copies_identity;
-        if (identity_of(held, copies_identity) == 0) work.copies.push_back(copies_identity);
-        close_folder(held);
-    }
+    if (by_link || (found && copies.kind == Found::Kind::folder)) mark_copies(work, folder, converted, by_link);
     work.tops.push_back({std::move(folder), identity, mode, by_link});
     return static_cast<std::uint32_t>(work.tops.size() - 1);
 }
@@ -83,7 +89,7 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
     std::size_t const jobs_before = work.jobs.size();
     std::vector<Path> pending{Path()};  // relative to the top
     bool listed_all = true;  // what could not be listed may hold WAV files
-    Chain held(std::min<std::size_t>(descriptors_left() / 4, 1024));
+    Chain held;
     while (!pending.empty() && !stop.load(std::memory_order_relaxed)) {
         Path const relative = std::move(pending.back());
         pending.pop_back();
@@ -120,13 +126,8 @@ void walk(Work& work, std::uint32_t top_index, const std::atomic<bool>& stop) {
                 // The top's folder of copies is judged where it is used; one below the top is
                 // entered only where it is a folder, never through a link: its leftovers are
                 // cleared, and its files are copies.
-                Folder met;
-                if (relative.empty()) {
-                    work.met.push_back({top_index, relative, entry.name});
-                } else if (entry.type == Entry::Type::folder && open_folder(folder, entry.name, false, met) == 0) {
-                    Identity copies;
-                    if (identity_of(met, copies) == 0) work.copies.push_back(copies);
-                    close_folder(met);
+                if (relative.empty() ||
+                    (entry.type == Entry::Type::folder && mark_copies(work, folder, entry.name, false))) {
                     work.met.push_back({top_index, relative, entry.name});
                 } else if (entry.type != Entry::Type::folder) {
                     note_here(Note::Verdict::not_entered, entry.name, text("a folder link"));
@@ -225,6 +226,8 @@ Below open_below(const Folder& base, PathView relative, Folder& folder, std::vec
     folder = std::move(at);
     return {};
 }
+
+Chain::Chain() : room(std::min<std::size_t>(descriptors_left() / 4, 1024)) {}
 
 Chain::~Chain() {
     for (Folder& folder : folders) close_folder(folder);

@@ -103,9 +103,10 @@ Below open_below(const Folder& base, PathView relative, Folder& folder, std::vec
 // The folders of the last path opened below a held base, kept open so that the next path, which
 // shares most of its folders when paths come in depth first order, opens only the folders it does
 // not share: a deep tree costs an open for each folder, not one for each folder above each folder.
-// At most `room` are held; deeper ones are opened from the deepest held.
+// At most `room` are held, a quarter of the descriptors left and no more than 1,024; deeper ones
+// are opened from the deepest held.
 struct Chain {
-    explicit Chain(std::size_t most) : room(most) {}
+    Chain();
     Chain(const Chain&) = delete;
     Chain& operator=(const Chain&) = delete;
     ~Chain();
