@@ -132,7 +132,7 @@ Counts drop_files(std::span<const Path::value_type* const> arguments, const std:
         for (const Top& top : work.tops) {
             if (!top.given || named++ == folders_named) continue;
             Path const name = readable(brief_path(top, {})), whole = readable(top.folder.path);
-            Path const words = text(converting_in(""));
+            Path const words = text(converting_in());
             // " (", ")" and the window's last column, left free as every row leaves it: a console
             // that wraps there would put a blank row under a row that fills it.
             std::size_t const around = columns(PathView(words)) + columns(PathView(name)) + 4;

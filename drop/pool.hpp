@@ -46,11 +46,11 @@ struct NoBatch {
 // each task adding to `results` the (index, result) pair of each job of it that ran, and hands
 // each result to `report(index, result)` on the calling thread, in batches of the results that
 // ended meanwhile, each batch followed by `after_batch()`, which is also called every tenth of a
-// second while no result comes, so that a progress shown goes on during a long file. A task is a run of jobs, so that a
-// thread takes work and gives back its results once for many small files; it may give back
-// those it has sooner by calling `deliver()`, as a run of large files does after each of them.
-// Once `stop` is set no task starts; the tasks at work end as `work` ends them. Returns how many
-// results were reported.
+// second while no result comes, so that a progress shown goes on during a long file. A task is a
+// run of jobs, so that a thread takes work and gives back its results once for many small files;
+// it may give back those it has sooner by calling `deliver()`, as a run of large files does after
+// each of them. Once `stop` is set no task starts; the tasks at work end as `work` ends them.
+// Returns how many results were reported.
 template <class Result, class Work, class Report, class Batch = NoBatch>
 std::size_t run_pool(std::size_t count, std::size_t threads, const std::atomic<bool>& stop, Work work,
                      Report report, Batch after_batch = {}) {

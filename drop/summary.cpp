@@ -121,7 +121,7 @@ std::string copy_again(std::uint64_t was, std::uint64_t size) {
     return words.append(with_separators(was)).append(" of ").append(with_separators(size)).append(" bytes; made again");
 }
 
-std::string converting_in(std::string_view name) { return "Converting the WAV files in " + std::string(name); }
+std::string converting_in() { return "Converting the WAV files in "; }
 
 std::string kept_in() { return "The failures are kept in "; }
 

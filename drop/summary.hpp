@@ -73,7 +73,7 @@ std::string with_separators(std::uint64_t n);
 std::string copy_again(std::uint64_t was, std::uint64_t size);
 
 // "Converting the WAV files in " before the name of a folder given, in a window.
-std::string converting_in(std::string_view name);
+std::string converting_in();
 
 // Where the failures are kept, in the end: "The failures are kept in " before the file's path;
 // or, where no folder of copies was made, that they are not; or else, before the system's text,
